@@ -1,0 +1,22 @@
+#pragma once
+
+#include "common/path_class.hpp"
+#include "common/verdict.hpp"
+
+namespace vorn {
+
+// The verdict rules' judgement of one request.
+struct Decision {
+    PathClass pathClass = PathClass::page;
+    bool hasClass = false;  // false only for gateway decisions
+    Verdict verdict = Verdict::pass;
+    Reason reason = Reason::gateway;
+    bool challengeable = false;
+
+    // Counter slot: the class, or the gateway slot for a decision without one.
+    [[nodiscard]] constexpr std::size_t classSlot() const {
+        return hasClass ? indexOf(pathClass) : gatewaySlot;
+    }
+};
+
+}  // namespace vorn
