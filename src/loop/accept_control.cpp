@@ -1,0 +1,119 @@
+#include <sys/socket.h>
+
+#include <cerrno>
+
+#include "loop/event_loop.hpp"
+#include "observe/log.hpp"
+
+// Accepting under the connection limit: pausing when the limit or the
+// system's resources are exhausted, resuming when a connection is released.
+
+namespace vorn {
+
+std::expected<void, Error> EventLoop::openSpopListener(std::string_view path) {
+    if (auto opened = vorn::openSpopListener(spop_, path); !opened) return opened;
+    registerListener(spop_);
+    return {};
+}
+
+std::expected<void, Error> EventLoop::openMetricsListener(std::string_view address) {
+    if (auto opened = vorn::openMetricsListener(metrics_, address); !opened) return opened;
+    registerListener(metrics_);
+    return {};
+}
+
+void EventLoop::registerListener(Listener& listener) {
+    queueChange({static_cast<std::uintptr_t>(listener.fd), kev::Filter::read, kev::add | kev::clear,
+                 0, &listener});
+}
+
+void EventLoop::acceptLoop(Listener& listener, const LoopEvent* event) {
+    if (event != nullptr && event->data > 0 && !event->endOfStream && !event->error) {
+        listener.pending = {event->data, true};
+    } else {
+        listener.pending.forget();
+    }
+    auto drained = [&listener] { return listener.pending.known && listener.pending.count == 0; };
+    for (;;) {
+        if (openCount_ >= connectionLimit_) {
+            pauseAccept(AcceptError::limit);
+            return;
+        }
+        Connection* connection = records_.take();
+        if (connection == nullptr) {
+            pauseAccept(AcceptError::resources);
+            return;
+        }
+        connection->kind =
+            listener.kind == ListenerKind::metrics ? ConnectionKind::metrics : ConnectionKind::spop;
+        int fd = -1;
+        while (!drained()) {
+            fd = ::accept4(listener.fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+            if (fd >= 0) break;
+            int error = errno;
+            if (error == EINTR) continue;
+            if (error == ECONNABORTED || error == EPROTO) {
+                listener.pending.consume(1);
+                continue;
+            }
+            records_.give(connection);
+            if (error == EMFILE || error == ENFILE || error == ENOMEM || error == ENOBUFS) {
+                listener.pending.forget();
+                pauseAccept(AcceptError::resources);
+            } else if (error != EAGAIN && error != EWOULDBLOCK) {
+                listener.pending.forget();
+                ++stats_.acceptErrors[indexOf(AcceptError::socket_error)];
+            }
+            return;
+        }
+        if (fd < 0) {
+            records_.give(connection);
+            return;
+        }
+        listener.pending.consume(1);
+        connection->fd = fd;
+        connection->openNext = openList_;
+        if (openList_ != nullptr) openList_->openPrev = connection;
+        openList_ = connection;
+        ++openCount_;
+        queueChange({static_cast<std::uintptr_t>(fd), kev::Filter::read, kev::add | kev::clear, 0,
+                     connection});
+    }
+}
+
+void EventLoop::pauseAccept(AcceptError reason) {
+    ++stats_.acceptErrors[indexOf(reason)];
+    if (acceptPaused_) return;
+    acceptPaused_ = true;
+    // Without an open connection no release will ever resume accepting; the
+    // listeners then stay registered, so that the next connection attempt
+    // retries.
+    if (openCount_ > 0) {
+        for (Listener* listener : {&spop_, &metrics_}) {
+            if (listener->fd >= 0) {
+                queueChange({static_cast<std::uintptr_t>(listener->fd), kev::Filter::read,
+                             kev::remove, 0, nullptr});
+            }
+        }
+    }
+    LogMessage message;
+    if (reason == AcceptError::limit) {
+        message.text("accept paused: ").number(openCount_).text(" connections, the limit");
+    } else {
+        message.text("accept paused: out of descriptors or memory");
+    }
+    log(LogLevel::warning, message.view());
+}
+
+void EventLoop::resumeAccept() {
+    acceptPaused_ = false;
+    for (Listener* listener : {&spop_, &metrics_}) {
+        if (listener->fd >= 0) {
+            registerListener(*listener);
+            acceptLoop(*listener, nullptr);
+        }
+    }
+    log(LogLevel::info, "accept resumed");
+}
+
+}  // namespace vorn
