@@ -1,0 +1,38 @@
+#pragma once
+
+#include <array>
+#include <string_view>
+
+#include "common/challenge_mode.hpp"
+#include "common/log_verdicts.hpp"
+#include "common/meter_level.hpp"
+#include "decision/backlog_meter.hpp"
+#include "decision/class_windows.hpp"
+#include "observe/stats_block.hpp"
+
+namespace vorn {
+
+// When a watched request may be challenged instead, and how hard.
+struct ChallengePolicy {
+    ChallengeMode mode = ChallengeMode::off;
+    std::string_view prefix;  // empty: every path
+    MeterLevel from = MeterLevel::calm;
+    std::array<double, meterLevelCount> difficulty{};
+    bool keysLoaded = false;  // at least one receipt key is loaded
+};
+
+// The decision's per-loop state. Belongs to the loop thread; the counters
+// live in the loop's statistics block.
+struct DecisionState {
+    DecisionState(BacklogMeter meter, ChallengePolicy challenge, LogVerdicts logVerdicts,
+                  StatsBlock& stats)
+        : meter(meter), challenge(challenge), logVerdicts(logVerdicts), stats(stats) {}
+
+    BacklogMeter meter;
+    ClassWindows windows;
+    ChallengePolicy challenge;
+    LogVerdicts logVerdicts;
+    StatsBlock& stats;
+};
+
+}  // namespace vorn
