@@ -1,0 +1,125 @@
+#include "process/startup.hpp"
+
+#include <csignal>
+
+#include "loop/connection_limits.hpp"
+#include "loop/event_loop.hpp"
+#include "observe/log.hpp"
+#include "observe/log_queue.hpp"
+#include "process/agent.hpp"
+#include "process/command_line.hpp"
+
+namespace vorn {
+
+namespace {
+
+void ignorePeerGone(int) {}
+
+// Writing to a peer that has gone then fails with EPIPE instead of ending
+// the process.
+void handleSigpipe() {
+    struct sigaction action {};
+    action.sa_handler = ignorePeerGone;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGPIPE, &action, nullptr);
+}
+
+void logSettings(const Settings& settings) {
+    LogMessage message;
+    message.text("logging ").text(logVerdictsName(settings.logVerdicts)).text(" verdicts");
+    log(LogLevel::info, message.view());
+
+    message.clear();
+    message.text("challenge ").text(challengeModeName(settings.challengeMode));
+    if (!settings.challengePrefix.empty()) message.text(" under ").text(settings.challengePrefix);
+    message.text(", from meter level ").text(meterLevelName(settings.challengeFrom));
+    log(LogLevel::info, message.view());
+
+    message.clear();
+    message.text("meter level from the backend queue: hot at ")
+        .number(settings.backlogHot)
+        .text(", severe at ")
+        .number(settings.backlogSevere)
+        .text(", held ")
+        .number(static_cast<std::int64_t>(settings.backlogHoldNs / nanosPerSecond))
+        .text(" s");
+    log(LogLevel::info, message.view());
+}
+
+void logListeners(const Settings& settings, const EventLoop& loop) {
+    LogMessage message;
+    message.text("connection memory ")
+        .number(settings.connMemoryBytes >> 20)
+        .text(" MiB: up to ")
+        .number(loop.connectionLimit())
+        .text(" connections, ")
+        .number(loop.chunkLimit())
+        .text(" buffer chunks of 64 KiB");
+    log(LogLevel::info, message.view());
+
+    message.clear();
+    message.text("SPOP on ").text(settings.socketPath);
+    log(LogLevel::info, message.view());
+
+    message.clear();
+    if (settings.metricsAddress) {
+        message.text("metrics on ").text(*settings.metricsAddress).text("/metrics");
+    } else {
+        message.text("metrics off");
+    }
+    log(LogLevel::info, message.view());
+}
+
+// Brings up the loop, its listeners and the SIGHUP watch, then runs it.
+// Whatever was set up is taken down when this returns.
+Error runLoop(const Settings& settings) {
+    ConnectionLimits limits =
+        computeConnectionLimits(settings.connMemoryBytes, settings.descriptorBudget);
+    auto loop = EventLoop::create(limits.connectionLimit, limits.chunkLimit);
+    if (!loop) return loop.error();
+    Agent agent(settings, **loop);
+    (*loop)->setHandler(agent);
+    if (auto opened = (*loop)->openSpopListener(settings.socketPath); !opened) {
+        return opened.error();
+    }
+    if (settings.metricsAddress) {
+        if (auto opened = (*loop)->openMetricsListener(*settings.metricsAddress); !opened) {
+            return opened.error();
+        }
+    }
+    if (auto watched = (*loop)->watchSignal(SIGHUP); !watched) return watched.error();
+    agent.loadKeysAndModel("start");
+    logListeners(settings, **loop);
+    return (*loop)->run();
+}
+
+int failWith(Error error) {
+    log(LogLevel::error, errorName(error));
+    return 1;
+}
+
+}  // namespace
+
+int runDaemon(std::span<const char* const> arguments) {
+    handleSigpipe();
+    auto settings = parseCommandLine(arguments);
+    if (!settings) {
+        LogMessage message;
+        writeCommandLineMessage(settings.error(), message);
+        log(LogLevel::error, message.view());
+        return failWith(Error::InvalidArgument);
+    }
+    settings->startTimeSeconds = startTimeSecondsFrom(wallClockMillis());
+    settings->descriptorBudget = readDescriptorBudget();
+
+    LogQueue queue;
+    if (auto started = queue.start(); !started) return failWith(started.error());
+    publishLogQueue(&queue);
+    logSettings(*settings);
+    Error error = runLoop(*settings);
+    publishLogQueue(nullptr);
+    queue.stop();
+    return failWith(error);
+}
+
+}  // namespace vorn
