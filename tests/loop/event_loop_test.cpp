@@ -1,0 +1,238 @@
+#include "loop/event_loop.hpp"
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <functional>
+#include <future>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace vorn {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Completions at or above this slot number are commands for the loop thread,
+// so that tests can look at the loop's state where it lives.
+constexpr std::uint64_t commandBase = 1u << 30;
+
+// Runs an event loop on its own thread with a handler that reads and closes
+// at end of stream.
+class LoopHarness : public LoopHandler {
+public:
+    LoopHarness(std::uint64_t connectionLimit, std::uint64_t chunkLimit) {
+        char pattern[] = "/tmp/vorn-loop-XXXXXX";
+        directory_ = mkdtemp(pattern);
+        path = directory_ + "/agent.sock";
+        loop = std::move(EventLoop::create(connectionLimit, chunkLimit).value());
+        loop->setHandler(*this);
+        EXPECT_TRUE(loop->openSpopListener(path).has_value());
+    }
+
+    ~LoopHarness() {
+        if (thread_.joinable()) stop();
+        loop.reset();
+        std::system(("rm -rf " + directory_).c_str());
+    }
+
+    void start() {
+        thread_ = std::thread([this] { result_ = loop->run(); });
+    }
+
+    // Runs `action` on the loop thread and waits (at most five seconds).
+    bool onLoop(std::function<void()> action) {
+        std::promise<void> done;
+        std::uint64_t slot = 0;
+        {
+            std::lock_guard lock(mutex_);
+            slot = commandBase + commands_.size();
+            commands_.push_back([&] {
+                action();
+                done.set_value();
+            });
+        }
+        loop->completions().push({slot, 1});
+        return done.get_future().wait_for(5s) == std::future_status::ready;
+    }
+
+    // Polls a condition on the loop thread until it holds (five seconds).
+    bool eventually(std::function<bool()> condition) {
+        for (int i = 0; i < 500; ++i) {
+            bool holds = false;
+            if (!onLoop([&] { holds = condition(); })) return false;
+            if (holds) return true;
+            std::this_thread::sleep_for(10ms);
+        }
+        return false;
+    }
+
+    Error stop() {
+        onLoop([this] { loop->setError(Error::Unexpected); });
+        thread_.join();
+        return result_;
+    }
+
+    int connectClient() const {
+        int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        path.copy(address.sun_path, path.size());
+        EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+        return fd;
+    }
+
+    void onReadable(Connection& connection) override {
+        if (onReadableHook) onReadableHook(connection);
+        char buffer[256];
+        for (;;) {
+            ssize_t n = ::read(connection.fd, buffer, sizeof(buffer));
+            if (n > 0) continue;
+            if (n == 0 || errno != EAGAIN) loop->close(connection);
+            return;
+        }
+    }
+    void process(Connection&) override {}
+    void onCompletion(const Completion& completion) override {
+        if (completion.slot < commandBase) {
+            completed.push_back(completion.slot);
+            return;
+        }
+        std::function<void()> command;
+        {
+            std::lock_guard lock(mutex_);
+            command = commands_[completion.slot - commandBase];
+        }
+        command();
+    }
+    void reload() override { ++reloads; }
+
+    std::unique_ptr<EventLoop> loop;
+    std::string path;
+    // Loop thread only.
+    std::vector<std::uint64_t> completed;
+    int reloads = 0;
+    std::function<void(Connection&)> onReadableHook;
+
+private:
+    std::string directory_;
+    std::thread thread_;
+    Error result_{};
+    std::mutex mutex_;
+    std::vector<std::function<void()>> commands_;
+};
+
+TEST(EventLoop, RunsUntilAnErrorIsSetAndReturnsIt) {
+    LoopHarness harness(8, 4);
+    harness.start();
+    EXPECT_EQ(harness.stop(), Error::Unexpected);
+}
+
+TEST(EventLoop, CompletionsFromSeveralThreadsAreAllHandledInTheirOrder) {
+    LoopHarness harness(8, 4);
+    harness.start();
+    constexpr std::uint64_t perThread = 300;
+    std::vector<std::thread> posters;
+    for (std::uint64_t t = 0; t < 3; ++t) {
+        posters.emplace_back([&harness, t] {
+            for (std::uint64_t i = 0; i < perThread; ++i) {
+                harness.loop->completions().push({t * perThread + i, 1});
+            }
+        });
+    }
+    for (auto& poster : posters) poster.join();
+    ASSERT_TRUE(harness.eventually([&] { return harness.completed.size() == 3 * perThread; }));
+    std::vector<std::uint64_t> next = {0, perThread, 2 * perThread};
+    harness.onLoop([&] {
+        for (std::uint64_t slot : harness.completed) {
+            std::uint64_t& expected = next[slot / perThread];
+            EXPECT_EQ(slot, expected);
+            expected = slot + 1;
+        }
+    });
+}
+
+TEST(EventLoop, AcceptingPausesAtTheLimitAndResumesWhenAConnectionCloses) {
+    LoopHarness harness(2, 4);
+    harness.start();
+    int first = harness.connectClient();
+    int second = harness.connectClient();
+    int third = harness.connectClient();
+    ASSERT_TRUE(harness.eventually([&] { return harness.loop->acceptPaused(); }));
+    harness.onLoop([&] {
+        EXPECT_EQ(harness.loop->openConnections(), 2u);
+        EXPECT_GE(harness.loop->stats().acceptErrors[indexOf(AcceptError::limit)], 1u);
+    });
+
+    ::close(first);
+    // The waiting third connection is accepted, which reaches the limit again.
+    ASSERT_TRUE(harness.eventually([&] {
+        return harness.loop->stats().acceptErrors[indexOf(AcceptError::limit)] >= 2;
+    }));
+    harness.onLoop([&] { EXPECT_EQ(harness.loop->openConnections(), 2u); });
+
+    ::close(second);
+    ASSERT_TRUE(harness.eventually([&] { return !harness.loop->acceptPaused(); }));
+    ::close(third);
+    ASSERT_TRUE(harness.eventually([&] { return harness.loop->openConnections() == 0; }));
+    harness.onLoop([&] { EXPECT_EQ(harness.loop->stats().connections, 0u); });
+}
+
+TEST(EventLoop, AConnectionClosedDuringABatchKeepsItsDescriptorUntilTheBatchEnds) {
+    LoopHarness harness(8, 4);
+    int descriptor = -1;
+    bool openWhileClosing = false;
+    harness.onReadableHook = [&](Connection& connection) {
+        harness.loop->armWritable(connection);
+        harness.loop->close(connection);
+        descriptor = connection.fd;
+        openWhileClosing = ::fcntl(connection.fd, F_GETFD) != -1;
+    };
+    harness.start();
+    int client = harness.connectClient();
+    ASSERT_EQ(::write(client, "x", 1), 1);
+    ASSERT_TRUE(harness.eventually([&] { return descriptor >= 0; }));
+    ASSERT_TRUE(harness.eventually([&] { return harness.loop->openConnections() == 0; }));
+    EXPECT_TRUE(openWhileClosing);
+    harness.onLoop([&] { EXPECT_EQ(::fcntl(descriptor, F_GETFD), -1); });
+    // The peer sees the close.
+    char byte = 0;
+    EXPECT_EQ(::read(client, &byte, 1), 0);
+    ::close(client);
+}
+
+TEST(EventLoop, SighupArrivesAsAnEventAndMergedSignalsReloadOnce) {
+    sigset_t hup;
+    sigemptyset(&hup);
+    sigaddset(&hup, SIGHUP);
+    // Every thread of the test process keeps SIGHUP blocked, as the daemon's
+    // threads do, so that only the loop sees it.
+    pthread_sigmask(SIG_BLOCK, &hup, nullptr);
+    {
+        LoopHarness harness(8, 4);
+        ASSERT_TRUE(harness.loop->watchSignal(SIGHUP).has_value());
+        ::kill(::getpid(), SIGHUP);
+        ::kill(::getpid(), SIGHUP);
+        harness.start();
+        ASSERT_TRUE(harness.eventually([&] { return harness.reloads >= 1; }));
+        harness.onLoop([&] { EXPECT_EQ(harness.reloads, 1); });
+        ::kill(::getpid(), SIGHUP);
+        ASSERT_TRUE(harness.eventually([&] { return harness.reloads == 2; }));
+    }
+    struct sigaction restored {};
+    sigaction(SIGHUP, nullptr, &restored);
+    EXPECT_EQ(restored.sa_handler, SIG_DFL);
+    pthread_sigmask(SIG_UNBLOCK, &hup, nullptr);
+}
+
+}  // namespace
+}  // namespace vorn
