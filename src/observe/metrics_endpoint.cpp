@@ -4,16 +4,14 @@
 #include <cstring>
 #include <string_view>
 
+#include "common/byte_text.hpp"
+
 namespace vorn {
 
 namespace {
 
 constexpr std::string_view headEnd = "\r\n\r\n";
 constexpr std::string_view notFoundBody = "not found\n";
-
-std::string_view asText(std::span<const std::byte> bytes) {
-    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
-}
 
 // The method is case-sensitive and the target runs to the next space, or to
 // the end of what was buffered when there is none.

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstddef>
+#include <expected>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "common/error.hpp"
+#include "spop/codec/typed_value.hpp"
+
+namespace vorn {
+
+// One key/value item; both views point into the reader's data.
+struct KvItem {
+    std::string_view key;
+    TypedValue value;
+};
+
+// Walks a key/value list (key string, typed value, repeated to the end of the
+// data; there is no count). Used for HELLO payloads and, a counted number of
+// items at a time, for NOTIFY message arguments.
+class KvReader {
+  public:
+    explicit KvReader(std::span<const std::byte> data, std::size_t start = 0)
+        : data_(data), position_(start < data.size() ? start : data.size()) {}
+
+    // Returns the next item, nothing at the end of the data, or Truncated
+    // (key or value runs past the end, or a key ends at the very end) or
+    // BadType (type code above 9). After an error the reader is spent.
+    [[nodiscard]] std::expected<std::optional<KvItem>, Error> next();
+
+    // Offset just past the last item read, from the start of the data.
+    [[nodiscard]] std::size_t position() const { return position_; }
+
+  private:
+    std::span<const std::byte> data_;
+    std::size_t position_;
+};
+
+}  // namespace vorn

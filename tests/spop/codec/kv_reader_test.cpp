@@ -1,0 +1,100 @@
+#include "spop/codec/kv_reader.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "spop/codec/wire_bytes.hpp"
+
+namespace vorn {
+namespace {
+
+using testing_wire::wire;
+
+TEST(KvReader, EmptyListEndsAtOnce) {
+    KvReader reader({});
+    auto item = reader.next();
+    ASSERT_TRUE(item.has_value());
+    EXPECT_FALSE(item->has_value());
+    EXPECT_EQ(reader.position(), 0u);
+}
+
+TEST(KvReader, ReadsItemsToTheEnd) {
+    auto bytes = wire(
+        "07 \"version\" 08 03 \"2.0\" "
+        "0E \"max-frame-size\" 03 F0 F1 06 "
+        "0B \"healthcheck\" 11");
+    KvReader reader(bytes);
+
+    auto version = reader.next();
+    ASSERT_TRUE(version.has_value() && version->has_value());
+    EXPECT_EQ((*version)->key, "version");
+    EXPECT_EQ((*version)->value.tag, ValueTag::string);
+    EXPECT_EQ((*version)->value.text(), "2.0");
+    EXPECT_EQ(reader.position(), 13u);
+
+    auto size = reader.next();
+    ASSERT_TRUE(size.has_value() && size->has_value());
+    EXPECT_EQ((*size)->key, "max-frame-size");
+    EXPECT_EQ((*size)->value.tag, ValueTag::unsignedInt);
+    EXPECT_EQ((*size)->value.integer, 16384u);
+
+    auto health = reader.next();
+    ASSERT_TRUE(health.has_value() && health->has_value());
+    EXPECT_EQ((*health)->key, "healthcheck");
+    EXPECT_TRUE((*health)->value.boolean);
+
+    auto end = reader.next();
+    ASSERT_TRUE(end.has_value());
+    EXPECT_FALSE(end->has_value());
+    EXPECT_EQ(reader.position(), bytes.size());
+}
+
+// A message list: name, argument count, arguments, then the next message.
+// The reader starts after the count and, after the counted items, its
+// position is where the next message begins.
+TEST(KvReader, StartsMidDataAndReportsWhereItStopped) {
+    auto bytes = wire("03 \"msg\" 01 04 \"path\" 08 01 \"/\" 05 \"other\" 00");
+    KvReader reader(bytes, 5);
+    auto path = reader.next();
+    ASSERT_TRUE(path.has_value() && path->has_value());
+    EXPECT_EQ((*path)->key, "path");
+    EXPECT_EQ((*path)->value.text(), "/");
+    EXPECT_EQ(reader.position(), 13u);
+    EXPECT_EQ(bytes[reader.position()], std::byte{5});
+}
+
+struct KvErrorCase {
+    std::string name;
+    std::string input;
+    Error error;
+};
+
+class KvReaderError : public testing::TestWithParam<KvErrorCase> {};
+
+TEST_P(KvReaderError, Fails) {
+    auto bytes = wire(GetParam().input);
+    KvReader reader(bytes);
+    std::expected<std::optional<KvItem>, Error> item;
+    do {
+        item = reader.next();
+    } while (item.has_value() && item->has_value());
+    ASSERT_FALSE(item.has_value());
+    EXPECT_EQ(item.error(), GetParam().error);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, KvReaderError,
+    testing::Values(KvErrorCase{"KeyAtTheVeryEnd", "03 \"abc\"", Error::Truncated},
+                    KvErrorCase{"KeyAtTheEndAfterAnItem", "01 \"a\" 00 01 \"b\"", Error::Truncated},
+                    KvErrorCase{"KeyCut", "05 \"ab\"", Error::Truncated},
+                    KvErrorCase{"KeyLengthCut", "F0", Error::Truncated},
+                    KvErrorCase{"ValueCut", "01 \"k\" 06 01 02", Error::Truncated},
+                    KvErrorCase{"BadType", "01 \"k\" 0A", Error::BadType},
+                    KvErrorCase{"BadTypeAfterAnItem", "01 \"a\" 11 01 \"b\" 0F 00",
+                                Error::BadType}),
+    [](const auto& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace vorn
