@@ -20,7 +20,8 @@ inline constexpr std::uint16_t oneshot = 0x0010;  // fires once, then is gone
 inline constexpr std::uint16_t clear = 0x0020;    // edge-triggered; a user event resets
 // Result flags.
 inline constexpr std::uint16_t endOfStream = 0x8000;
-inline constexpr std::uint16_t error = 0x4000;  // the change or the descriptor failed; data is errno
+inline constexpr std::uint16_t error =
+    0x4000;  // the change or the descriptor failed; data is errno
 
 // Filter flag of a user-event change that triggers it.
 inline constexpr std::uint32_t trigger = 0x01000000;
@@ -45,7 +46,7 @@ struct Event {
 };
 
 class Kqueue {
-public:
+  public:
     // Creates the queue; fails with errno.
     [[nodiscard]] static std::expected<Kqueue, int> create();
 
@@ -81,7 +82,7 @@ public:
     // The queue's own descriptor, for identity (the signal table).
     [[nodiscard]] int descriptor() const { return fd_; }
 
-private:
+  private:
     struct Platform;
     Kqueue(int fd, Platform* platform) : fd_(fd), platform_(platform) {}
 
