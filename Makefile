@@ -27,21 +27,23 @@ test: build
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS) -L unit
 
-# Timings of the hot functions. The load generator, build-bench/bench/vorn-load,
-# drives a daemon that is already running (see --help-free options in its source).
+# Timings of the hot functions. The load generator build-bench/bench/vorn-load
+# drives a daemon that is already running.
 bench: deps
 	@cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DVORN_BENCH=ON -DVORN_TESTS=OFF >/dev/null
 	@cmake --build build-bench -j $(JOBS)
 	for b in build-bench/bench/*_bench; do $$b; done
 
-# libFuzzer on everything that reads untrusted bytes, FUZZ_SECONDS each.
+# libFuzzer on everything that reads untrusted bytes, FUZZ_SECONDS each. New
+# inputs go to build-fuzz/corpus; fuzz/corpus holds the seeds.
 fuzz:
 	@scripts/install-deps fuzz
 	@CXX=$(FUZZ_CXX) cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORN_FUZZ=ON -DVORN_TESTS=OFF >/dev/null
 	@cmake --build build-fuzz -j $(JOBS) --target fuzz_cut_frame fuzz_kv_reader fuzz_handle_notify
-	build-fuzz/fuzz/fuzz_cut_frame -max_total_time=$(FUZZ_SECONDS) fuzz/corpus/cut_frame
-	build-fuzz/fuzz/fuzz_kv_reader -max_total_time=$(FUZZ_SECONDS) fuzz/corpus/kv_reader
-	build-fuzz/fuzz/fuzz_handle_notify -max_total_time=$(FUZZ_SECONDS) fuzz/corpus/handle_notify
+	for f in cut_frame kv_reader handle_notify; do \
+	    mkdir -p build-fuzz/corpus/$$f && \
+	    build-fuzz/fuzz/fuzz_$$f -max_total_time=$(FUZZ_SECONDS) build-fuzz/corpus/$$f fuzz/corpus/$$f || exit 1; \
+	done
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) build-bench build-fuzz

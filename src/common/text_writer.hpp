@@ -42,6 +42,16 @@ public:
         return text(formatted ? *formatted : std::string_view("nan"));
     }
 
+    // `value` with exactly `Digits` digits after the point, rounded (0.873,
+    // 0.2500).
+    template <int Digits>
+    TextWriter& fixed(double value) {
+        std::array<char, maxDecimalLength + Digits + 1> digits{};
+        auto [end, ec] = std::to_chars(digits.data(), digits.data() + digits.size(), value,
+                                       std::chars_format::fixed, Digits);
+        return text(std::string_view(digits.data(), static_cast<std::size_t>(end - digits.data())));
+    }
+
     [[nodiscard]] std::string_view view() const { return {buffer_.data(), size_}; }
     [[nodiscard]] std::size_t size() const { return size_; }
     [[nodiscard]] bool overflowed() const { return overflowed_; }
