@@ -1,0 +1,49 @@
+#include "observe/log.hpp"
+
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <mutex>
+
+#include "observe/log_queue.hpp"
+
+namespace vorn {
+
+namespace {
+
+constexpr int standardError = 2;
+
+std::recursive_mutex& standardErrorLock() {
+    static std::recursive_mutex lock;
+    return lock;
+}
+
+void writeAll(std::string_view bytes) {
+    while (!bytes.empty()) {
+        ssize_t written = write(standardError, bytes.data(), bytes.size());
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return;
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+}
+
+}  // namespace
+
+void log(LogLevel level, std::string_view message) {
+    LogLine line;
+    line.begin(level);
+    line.pair("msg", message);
+    LogQueue* queue = publishedLogQueue();
+    if (queue == nullptr || !queue->push(line.view())) writeDirect(line.view());
+}
+
+void writeDirect(std::string_view line) {
+    std::array<char, logLineCapacity + 1> bytes{};
+    const std::size_t length = line.copy(bytes.data(), logLineCapacity);
+    bytes[length] = '\n';
+    std::lock_guard lock(standardErrorLock());
+    writeAll(std::string_view(bytes.data(), length + 1));
+}
+
+}  // namespace vorn

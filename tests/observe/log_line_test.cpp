@@ -1,0 +1,106 @@
+#include "observe/log_line.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <string>
+
+namespace vorn {
+namespace {
+
+struct EncodingCase {
+    std::string value;
+    std::string encoded;
+};
+
+class ValueEncoding : public testing::TestWithParam<EncodingCase> {};
+
+TEST_P(ValueEncoding, WritesRawOrQuoted) {
+    FixedText<256> out;
+    writeEncodedValue(out, GetParam().value);
+    EXPECT_EQ(out.view(), GetParam().encoded);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ValueEncoding,
+    testing::Values(
+        EncodingCase{"abc", "abc"}, EncodingCase{"", "\"\""},
+        EncodingCase{"SPOP on /var/run/vorn-spoa.sock", "\"SPOP on /var/run/vorn-spoa.sock\""},
+        EncodingCase{"a=b", "\"a=b\""},
+        EncodingCase{std::string("\x01\x0d\x7f"), "\"\\x01\\x0d\\x7f\""},
+        EncodingCase{"gr\xc3\xbc\xc3\x9f", "gr\xc3\xbc\xc3\x9f"},
+        EncodingCase{"say \"hi\"", "\"say \\\"hi\\\"\""}, EncodingCase{"C:\\dir", "\"C:\\\\dir\""},
+        EncodingCase{"tab\there", "\"tab\\there\""}, EncodingCase{"two\nlines", "\"two\\nlines\""},
+        EncodingCase{std::string("nul\0", 4), "\"nul\\x00\""}, EncodingCase{"\x1f", "\"\\x1f\""},
+        EncodingCase{"\"", "\"\\\"\""}, EncodingCase{"\xff x", "\"\xff x\""},
+        EncodingCase{"!~", "!~"}));
+
+struct TimestampCase {
+    std::int64_t millis;
+    std::string text;
+};
+
+class Timestamp : public testing::TestWithParam<TimestampCase> {};
+
+TEST_P(Timestamp, CivilDateInUtc) {
+    FixedText<64> out;
+    writeTimestamp(out, GetParam().millis);
+    EXPECT_EQ(out.view(), GetParam().text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Dates, Timestamp,
+    testing::Values(TimestampCase{0, "1970-01-01T00:00:00.000Z"},
+                    TimestampCase{1000, "1970-01-01T00:00:01.000Z"},
+                    TimestampCase{1'709'251'199'999, "2024-02-29T23:59:59.999Z"},
+                    TimestampCase{1'714'546'989'042, "2024-05-01T07:03:09.042Z"},
+                    TimestampCase{-1, "1969-12-31T23:59:59.999Z"},
+                    TimestampCase{-14'182'939'995, "1969-07-20T20:17:40.005Z"},
+                    TimestampCase{-2'203'891'200'000, "1900-03-01T00:00:00.000Z"},
+                    TimestampCase{-11'670'955'200'000, "1600-02-29T12:00:00.000Z"},
+                    TimestampCase{-62'167'219'200'000, "0000-01-01T00:00:00.000Z"},
+                    TimestampCase{-62'167'219'200'001, "-0001-12-31T23:59:59.999Z"},
+                    TimestampCase{253'402'300'799'999, "9999-12-31T23:59:59.999Z"},
+                    TimestampCase{253'402'300'800'000, "10000-01-01T00:00:00.000Z"}));
+
+TEST(Timestamp, ExtremesStayWellFormed) {
+    for (std::int64_t millis :
+         {std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max()}) {
+        FixedText<64> out;
+        writeTimestamp(out, millis);
+        EXPECT_EQ(out.view().back(), 'Z');
+        EXPECT_NE(out.view().find('T'), std::string_view::npos);
+    }
+}
+
+TEST(LogLine, PrefixAndPairs) {
+    LogLine line;
+    line.begin(LogLevel::warning, 1'714'546'989'042);
+    line.pair("msg", "disk full");
+    line.raw(" x=1");
+    EXPECT_EQ(line.view(), "ts=2024-05-01T07:03:09.042Z level=warning msg=\"disk full\" x=1");
+}
+
+TEST(LogLine, BeginStartsAfresh) {
+    LogLine line;
+    line.begin(LogLevel::info, 0);
+    line.pair("msg", std::string(5000, 'a'));
+    line.begin(LogLevel::error, 0);
+    EXPECT_FALSE(line.overflowed());
+    EXPECT_EQ(line.view(), "ts=1970-01-01T00:00:00.000Z level=error");
+}
+
+TEST(LogLine, CutAtCapacity) {
+    LogLine line;
+    line.begin(LogLevel::info, 0);
+    line.pair("msg", "a " + std::string(5000, 'b'));
+    line.pair("later", "missing");
+    EXPECT_TRUE(line.overflowed());
+    ASSERT_EQ(line.size(), logLineCapacity);
+    EXPECT_TRUE(line.view().starts_with("ts=1970-01-01T00:00:00.000Z level=info msg=\"a bbb"));
+    EXPECT_EQ(line.view().back(), 'b');
+}
+
+}  // namespace
+}  // namespace vorn
