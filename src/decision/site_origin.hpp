@@ -1,0 +1,25 @@
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+#include "decision/request_facts.hpp"
+#include "decision/site.hpp"
+
+namespace vorn {
+
+// Whether the Referer is exactly "https://" or "http://", then `domain` or a
+// subdomain of it made of letters, digits and '-', then at most one '/'.
+// Anything more (port, path, user information) is a real page, not the origin.
+[[nodiscard]] bool refererIsSiteOrigin(std::string_view referer,
+                                       std::string_view domain = siteDomain);
+
+// Whether the request was not a same-origin page fetch: Sec-Fetch-Site is
+// absent or not exactly "same-origin".
+[[nodiscard]] bool notSameOrigin(const std::optional<std::string_view>& secFetchSite);
+
+// The bot fingerprint: claims the site's front page as Referer but was not
+// fetched by a page of the site.
+[[nodiscard]] bool botprint(const RequestFacts& facts);
+
+}  // namespace vorn

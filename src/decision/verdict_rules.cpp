@@ -1,0 +1,58 @@
+#include "decision/verdict_rules.hpp"
+
+#include <string_view>
+
+#include "decision/path_class.hpp"
+#include "decision/site_origin.hpp"
+
+namespace vorn {
+
+namespace {
+
+// The challenge issuer's pages; they must always reach it.
+constexpr std::string_view gatewayPrefix = "/.well-known/bramblegate/";
+
+Decision classified(PathClass pathClass, Verdict verdict, Reason reason,
+                    bool challengeable = false) {
+    return Decision{.pathClass = pathClass,
+                    .hasClass = true,
+                    .verdict = verdict,
+                    .reason = reason,
+                    .challengeable = challengeable};
+}
+
+}  // namespace
+
+Decision decide(const RequestFacts& facts, ClassWindows& windows) {
+    if (facts.path.starts_with(gatewayPrefix)) {
+        return Decision{.hasClass = false, .verdict = Verdict::pass, .reason = Reason::gateway};
+    }
+    const PathClass pathClass = classifyPath(facts.path);
+    if (isBogusCommitPath(facts.path)) return classified(pathClass, Verdict::trap, Reason::bogus);
+
+    const bool fingerprinted = botprint(facts);
+    const bool expensive = pathClass == PathClass::expensive;
+    if (expensive && fingerprinted) {
+        return classified(pathClass, Verdict::trap, Reason::bare_referer);
+    }
+    if (pathClass == PathClass::actions && refererIsSiteOrigin(facts.referer)) {
+        return classified(pathClass, Verdict::trap, Reason::bare_referer);
+    }
+    if (fingerprinted && windows.groupHotNow(pathClass, facts.arrival)) {
+        return classified(pathClass, Verdict::trap, Reason::hot_botprint);
+    }
+
+    windows.countRequest(pathClass, facts.ipHash, facts.arrival);
+    const bool hot = windows.evaluateHeat(pathClass, facts.arrival);
+
+    if (hot && fingerprinted) return classified(pathClass, Verdict::trap, Reason::hot_botprint);
+    if (hot && !facts.authed) return classified(pathClass, Verdict::watch, Reason::hot, true);
+    if (expensive && !facts.authed) {
+        return classified(pathClass, Verdict::watch, Reason::expensive, true);
+    }
+    if (expensive) return classified(pathClass, Verdict::watch, Reason::expensive_authed);
+    if (hot) return classified(pathClass, Verdict::pass, Reason::authed);
+    return classified(pathClass, Verdict::pass, Reason::cold);
+}
+
+}  // namespace vorn

@@ -1,0 +1,162 @@
+#include "decision/class_windows.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace vorn {
+namespace {
+
+constexpr Nanos second = nanosPerSecond;
+// 2023-11-14 00:00:00 UTC.
+constexpr Nanos midnight = Nanos{1'699'920'000} * second;
+
+constexpr Nanos at(int hours, int minutes, int seconds) {
+    return midnight + ((hours * 60 + minutes) * 60 + seconds) * second;
+}
+
+struct AgeingRow {
+    std::string name;
+    std::vector<Nanos> arrivals;
+    std::vector<std::uint64_t> rates;  // the class rate after each arrival
+};
+
+class Ageing : public testing::TestWithParam<AgeingRow> {};
+
+TEST_P(Ageing, MovesSlotsByWholeTenSeconds) {
+    ClassWindows windows;
+    const AgeingRow& row = GetParam();
+    for (std::size_t i = 0; i < row.arrivals.size(); ++i) {
+        windows.countRequest(PathClass::page, 0, row.arrivals[i]);
+        EXPECT_EQ(windows.classRate(PathClass::page), row.rates[i]) << "arrival " << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Clocks, Ageing,
+    testing::Values(
+        // The first request lands in slot 59 of 12:00:00 and is in slot 58
+        // after 12:00:15, so it leaves when the epoch reaches 12:10:00.
+        AgeingRow{"FirstSlotIsFloored",
+                  {at(12, 0, 7), at(12, 0, 15), at(12, 9, 59), at(12, 10, 0)},
+                  {1, 2, 3, 3}},
+        AgeingRow{
+            "StillInWindowJustBefore", {at(12, 0, 7), at(12, 0, 15), at(12, 10, 0) - 1}, {1, 2, 3}},
+        AgeingRow{"WholeWindowGapClears", {at(12, 0, 7), at(12, 11, 7)}, {1, 1}},
+        AgeingRow{"ClockBackKeepsSlot59",
+                  {at(12, 0, 7), at(11, 59, 0), at(12, 9, 59), at(12, 10, 0)},
+                  {1, 2, 3, 2}},
+        AgeingRow{"FloorsBefore1970", {-5 * second, 5 * second - 1, 590 * second}, {1, 2, 2}}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(ClassWindows, CountsRequestsAndDistinctAddresses) {
+    ClassWindows windows;
+    for (int i = 0; i < 50; ++i) windows.countRequest(PathClass::tracker, 42, at(12, 0, i));
+    windows.countRequest(PathClass::tracker, 0, at(12, 0, 50));
+    EXPECT_EQ(windows.classRate(PathClass::tracker), 51u);
+    EXPECT_EQ(windows.classDistinctIps(PathClass::tracker), 1u);
+    EXPECT_EQ(windows.classRate(PathClass::page), 0u);
+    EXPECT_EQ(windows.classDistinctIps(PathClass::page), 0u);
+}
+
+TEST(ClassWindows, GapOfElevenMinutesClearsEveryClass) {
+    ClassWindows windows;
+    windows.countRequest(PathClass::tracker, 1, at(12, 0, 7));
+    windows.countRequest(PathClass::expensive, 2, at(12, 0, 8));
+    windows.countRequest(PathClass::page, 3, at(12, 11, 8));
+    EXPECT_EQ(windows.classRate(PathClass::tracker), 0u);
+    EXPECT_EQ(windows.classDistinctIps(PathClass::tracker), 0u);
+    EXPECT_EQ(windows.classRate(PathClass::expensive), 0u);
+    EXPECT_EQ(windows.classRate(PathClass::page), 1u);
+    EXPECT_EQ(windows.classDistinctIps(PathClass::page), 1u);
+}
+
+TEST(ClassWindows, ShiftForgetsAddressesNotSeenForTenMinutes) {
+    for (auto [arrival, distinct] : {std::pair{at(12, 10, 7), 2u}, {at(12, 10, 8), 1u}}) {
+        ClassWindows windows;
+        windows.countRequest(PathClass::tracker, 1, at(12, 0, 7));
+        windows.countRequest(PathClass::tracker, 2, at(12, 5, 0));
+        windows.countRequest(PathClass::page, 0, arrival);
+        EXPECT_EQ(windows.classDistinctIps(PathClass::tracker), distinct);
+    }
+}
+
+struct HeatRow {
+    PathClass pathClass;
+    std::uint32_t threshold;
+};
+
+class Heat : public testing::TestWithParam<HeatRow> {};
+
+TEST_P(Heat, StartsAboveTheThresholdOnly) {
+    const auto [pathClass, threshold] = GetParam();
+    ClassWindows windows;
+    const Nanos t = at(12, 0, 0);
+    for (std::uint32_t i = 0; i < threshold; ++i) {
+        windows.countRequest(pathClass, 0, t);
+        ASSERT_FALSE(windows.evaluateHeat(pathClass, t)) << "at " << i + 1;
+    }
+    EXPECT_FALSE(windows.anyGroupHot(t));
+    windows.countRequest(pathClass, 0, t);
+    EXPECT_TRUE(windows.evaluateHeat(pathClass, t));
+    EXPECT_TRUE(windows.groupHotNow(pathClass, t + 20 * second - 1));
+    EXPECT_FALSE(windows.groupHotNow(pathClass, t + 20 * second));
+    EXPECT_TRUE(windows.anyGroupHot(t));
+    EXPECT_FALSE(windows.groupHotNow(PathClass::page, t));
+}
+
+INSTANTIATE_TEST_SUITE_P(Groups, Heat,
+                         testing::Values(HeatRow{PathClass::tracker, 300},
+                                         HeatRow{PathClass::expensive, 1500},
+                                         HeatRow{PathClass::actions, 600}));
+
+TEST(Heat, GeneralGroupNeverHeats) {
+    ClassWindows windows;
+    const Nanos t = at(12, 0, 0);
+    for (int i = 0; i < 5000; ++i) {
+        windows.countRequest(i % 2 ? PathClass::page : PathClass::api, 0, t);
+        ASSERT_FALSE(windows.evaluateHeat(PathClass::page, t));
+    }
+    EXPECT_FALSE(windows.anyGroupHot(t));
+}
+
+TEST(Heat, LastsTwentySecondsWithoutExtension) {
+    ClassWindows windows;
+    const Nanos t = at(12, 0, 0);
+    for (int i = 0; i < 301; ++i) windows.countRequest(PathClass::tracker, 0, t);
+    ASSERT_TRUE(windows.evaluateHeat(PathClass::tracker, t));
+    windows.countRequest(PathClass::tracker, 0, t + 10 * second);
+    EXPECT_TRUE(windows.evaluateHeat(PathClass::tracker, t + 10 * second));
+    EXPECT_FALSE(windows.groupHotNow(PathClass::tracker, t + 20 * second));
+    // Still above the threshold: the next request heats it again.
+    windows.countRequest(PathClass::tracker, 0, t + 25 * second);
+    EXPECT_TRUE(windows.evaluateHeat(PathClass::tracker, t + 25 * second));
+    EXPECT_TRUE(windows.groupHotNow(PathClass::tracker, t + 45 * second - 1));
+}
+
+TEST(Heat, NothingIsHotBeforeTheFirstCount) {
+    ClassWindows windows;
+    EXPECT_FALSE(windows.started());
+    EXPECT_FALSE(windows.anyGroupHot(-second));
+    EXPECT_FALSE(windows.groupHotNow(PathClass::tracker, -second));
+}
+
+TEST(Heat, ClockBefore1970IsNotHotByItself) {
+    ClassWindows windows;
+    windows.countRequest(PathClass::tracker, 0, -100 * second);
+    EXPECT_FALSE(windows.evaluateHeat(PathClass::tracker, -100 * second));
+    EXPECT_FALSE(windows.groupHotNow(PathClass::tracker, -50 * second));
+    EXPECT_FALSE(windows.anyGroupHot(-50 * second));
+}
+
+TEST(ClassWindows, ExpensiveShare) {
+    ClassWindows windows;
+    EXPECT_EQ(windows.expensiveShare(), 0.0);
+    for (int i = 0; i < 25; ++i) windows.countRequest(PathClass::expensive, 0, at(12, 0, 0));
+    for (int i = 0; i < 75; ++i) windows.countRequest(PathClass::other, 0, at(12, 0, 1));
+    EXPECT_DOUBLE_EQ(windows.expensiveShare(), 0.25);
+}
+
+}  // namespace
+}  // namespace vorn
