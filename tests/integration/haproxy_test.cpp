@@ -1,0 +1,157 @@
+// A real HAProxy with the example configuration in front of the real agent,
+// driven with curl: HAProxy's HELLO and health check are accepted, NOTIFYs
+// are answered, the verdicts arrive as response headers, and the site stays
+// reachable when the agent is gone (fail-open).
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/command.hpp"
+#include "support/daemon_process.hpp"
+#include "support/free_tcp_port.hpp"
+#include "support/running_agent.hpp"
+
+namespace vorn::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+bool ipv6Loopback() {
+    int fd = ::socket(AF_INET6, SOCK_STREAM, 0);
+    if (fd < 0) return false;
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_addr = in6addr_loopback;
+    bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+    ::close(fd);
+    return bound;
+}
+
+struct Response {
+    int status = 0;
+    std::map<std::string, std::string> headers;  // lower-case names
+};
+
+class BehindHaproxy : public testing::Test {
+protected:
+    void SetUp() override {
+        if (::access("/usr/sbin/haproxy", X_OK) != 0) GTEST_SKIP() << "haproxy is not installed";
+        agent = std::make_unique<RunningAgent>(std::vector<std::string>{"--log-verdicts=all"});
+        ASSERT_TRUE(agent->ready());
+        hasIpv6 = ipv6Loopback();
+        httpPort = freeTcpPort();
+        std::string http = "127.0.0.1:" + std::to_string(httpPort);
+        std::string http6 = hasIpv6 ? "[::1]:" + std::to_string(httpPort) : http;
+        LaunchOptions options;
+        options.program = "/usr/sbin/haproxy";
+        // HAProxy writes its traffic log to standard output.
+        options.prefix = {"sh", "-c", "exec \"$0\" \"$@\" >/dev/null"};
+        options.environment = {"VORN_SPOA_SOCK=" + agent->socketPath(), "VORN_HTTP_ADDR=" + http,
+                               "VORN_HTTP_ADDR6=" + http6,
+                               "VORN_FORGE_ADDR=127.0.0.1:" + std::to_string(freeTcpPort()),
+                               "VORN_GATE_ADDR=127.0.0.1:" + std::to_string(freeTcpPort())};
+        haproxy = std::make_unique<DaemonProcess>(
+            std::vector<std::string>{"-f", VORN_SOURCE_DIR "/haproxy/haproxy.cfg", "-db"}, options);
+        ASSERT_TRUE(haproxy->waitForLine("Layer7 check passed", 10s)) << haproxy->linesText();
+    }
+
+    Response get(const std::string& host, const std::string& path,
+                 const std::vector<std::string>& headers = {}) {
+        std::vector<std::string> command = {"curl", "-s", "-g", "--max-time", "5", "-o",
+                                            "/dev/null", "-D", "-"};
+        for (const std::string& header : headers) {
+            command.push_back("-H");
+            command.push_back(header);
+        }
+        command.push_back("http://" + host + ":" + std::to_string(httpPort) + path);
+        auto result = runCommand(command, 10s);
+        Response response;
+        if (!result) return response;
+        std::istringstream lines(result->output);
+        std::string line;
+        while (std::getline(lines, line)) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (line.starts_with("HTTP/")) {
+                response.status = std::stoi(line.substr(line.find(' ') + 1, 3));
+            } else if (auto colon = line.find(": "); colon != std::string::npos) {
+                std::string name = line.substr(0, colon);
+                for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                response.headers[name] = line.substr(colon + 2);
+            }
+        }
+        return response;
+    }
+
+    std::unique_ptr<RunningAgent> agent;
+    std::unique_ptr<DaemonProcess> haproxy;
+    std::uint16_t httpPort = 0;
+    bool hasIpv6 = false;
+};
+
+TEST_F(BehindHaproxy, VerdictsArriveAsResponseHeaders) {
+    Response page = get("127.0.0.1", "/owner/repo");
+    EXPECT_EQ(page.status, 200);
+    EXPECT_EQ(page.headers["x-vorn-verdict"], "pass");
+
+    Response commit = get("127.0.0.1", "/owner/repo/commit/0123abc?x=1");
+    EXPECT_EQ(commit.status, 200);
+    EXPECT_EQ(commit.headers["x-vorn-verdict"], "watch");
+
+    Response bogus = get("127.0.0.1", "/owner/repo/commit/0123456789abcdef0123");
+    EXPECT_EQ(bogus.status, 403);
+    EXPECT_EQ(bogus.headers["x-vorn-verdict"], "trap");
+
+    Response referer = get("127.0.0.1", "/owner/repo/actions/runs/5",
+                           {std::string("Referer: https://") + VORN_SITE_DOMAIN + "/"});
+    EXPECT_EQ(referer.status, 403);
+
+    Response gateway = get("127.0.0.1", "/.well-known/bramblegate/?return=/x");
+    EXPECT_EQ(gateway.status, 200);
+    EXPECT_EQ(gateway.headers["x-vorn-verdict"], "pass");
+    EXPECT_EQ(gateway.headers["x-vorn-difficulty"], "0.0001220703125");
+
+    // The agent counted what HAProxy asked, with the address HAProxy saw.
+    EXPECT_EQ(agent->metric("vorn_spoa_decisions_total{verdict=\"trap\",class=\"expensive\",reason=\"bogus\"}"), 1);
+    EXPECT_TRUE(agent->process().waitForLine([](std::string_view line) {
+        return line.find(" event=verdict ip=127.0.0.1 verdict=watch reason=expensive class=expensive "
+                         "path=\"/owner/repo/commit/0123abc?x=1\" ") != std::string_view::npos;
+    }));
+}
+
+TEST_F(BehindHaproxy, Ipv6ClientsAreJudgedWithTheirAddress) {
+    if (!hasIpv6) GTEST_SKIP() << "no IPv6 loopback";
+    Response commit = get("[::1]", "/owner/repo/commit/0123abc");
+    EXPECT_EQ(commit.status, 200);
+    EXPECT_EQ(commit.headers["x-vorn-verdict"], "watch");
+    EXPECT_TRUE(agent->process().waitForLine(" event=verdict ip=0:0:0:0:0:0:0:1 verdict=watch"));
+}
+
+TEST_F(BehindHaproxy, TheSiteStaysReachableWhenTheAgentIsGone) {
+    ASSERT_EQ(get("127.0.0.1", "/").headers["x-vorn-verdict"], "pass");
+    agent->process().sendSignal(SIGKILL);
+    ASSERT_TRUE(agent->process().waitExit().has_value());
+    Response response = get("127.0.0.1", "/owner/repo/commit/0123456789abcdef0123");
+    EXPECT_EQ(response.status, 200) << "forwarded without a verdict";
+    EXPECT_EQ(response.headers.count("x-vorn-verdict"), 0u);
+    EXPECT_FALSE(response.headers["x-vorn-error"].empty());
+    ASSERT_TRUE(haproxy->waitForLine("is DOWN", 10s)) << haproxy->linesText();
+
+    // A new agent takes the socket file over and HAProxy finds it again.
+    DaemonProcess next({"--socket=" + agent->socketPath(), "--metrics=off"});
+    ASSERT_TRUE(next.waitForLine("metrics off"));
+    ASSERT_TRUE(haproxy->waitForLine("is UP", 10s)) << haproxy->linesText();
+    EXPECT_EQ(get("127.0.0.1", "/owner/repo/commit/0123456789abcdef0123").status, 403);
+}
+
+}  // namespace
+}  // namespace vorn::test
