@@ -2,12 +2,15 @@
 // connection limit, keeps the rest waiting in the listen queue, and resumes
 // when a connection closes.
 
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "support/command.hpp"
 #include "support/log_line.hpp"
 #include "support/running_agent.hpp"
 
@@ -60,6 +63,50 @@ TEST(AcceptControl, PausesAtTheDescriptorLimitAndResumesAfterAClose) {
     EXPECT_EQ(countMessage(agent, "accept resumed"), 2u);
     auto later = agent.connect();
     ASSERT_TRUE(later && later->hello());
+}
+
+// The daemon started with the smallest soft descriptor limit it can start
+// with, so that no descriptor is left for a connection; the hard limit stays
+// high enough to raise the soft one later.
+std::unique_ptr<RunningAgent> agentWithoutSpareDescriptors() {
+    for (int limit = 6; limit < 32; ++limit) {
+        std::string nofile = "--nofile=" + std::to_string(limit) + ":100";
+        testing::TestPartResultArray ignored;
+        std::unique_ptr<RunningAgent> agent;
+        {
+            // Start-up failures while searching are expected.
+            testing::ScopedFakeTestPartResultReporter quiet(
+                testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &ignored);
+            agent = std::make_unique<RunningAgent>(std::vector<std::string>{},
+                                                   LaunchOptions{.prefix = {"prlimit", nofile, "--"}});
+        }
+        if (agent->ready()) return agent;
+    }
+    ADD_FAILURE() << "the daemon did not start under any small descriptor limit";
+    return nullptr;
+}
+
+TEST(AcceptControl, PausedForLackOfDescriptorsWithNothingOpenItRetriesAtTheNextConnection) {
+    auto agent = agentWithoutSpareDescriptors();
+    ASSERT_TRUE(agent);
+    auto first = agent->connect();
+    ASSERT_TRUE(first && first->send(haproxyHello()));
+    ASSERT_TRUE(agent->process().waitForLine("accept paused: out of descriptors or memory"));
+    EXPECT_TRUE(first->quietFor(200ms));
+
+    // Descriptors become available; the next connection attempt retries.
+    auto raised = runCommand({"prlimit", "--pid", std::to_string(agent->process().pid()),
+                              "--nofile=100:100"});
+    ASSERT_TRUE(raised && raised->status == 0);
+    auto second = agent->connect();
+    ASSERT_TRUE(second && second->send(haproxyHello()));
+    auto reply = first->receive();
+    ASSERT_TRUE(reply && reply->is(FrameType::AgentHello));
+    // The limit computed at start-up still holds: one connection at a time.
+    first.reset();
+    reply = second->receive();
+    ASSERT_TRUE(reply && reply->is(FrameType::AgentHello));
+    EXPECT_TRUE(agent->process().waitForLine("accept resumed"));
 }
 
 }  // namespace
