@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/metrics_page.hpp"
 #include "support/running_agent.hpp"
 #include "support/spop_wire.hpp"
 #include "support/vorn_check.hpp"
@@ -156,6 +157,33 @@ TEST_F(SpopProtocol, AFrameAtTheLengthLimitIsAnswered) {
     ASSERT_TRUE(client.send(big));
     auto reply = client.receive();
     ASSERT_TRUE(reply && reply->is(FrameType::Ack));
+}
+
+TEST_F(SpopProtocol, EveryConnectionAndChunkComesBackAfterTraffic) {
+    std::vector<SpopClient> clients;
+    for (int i = 0; i < 20; ++i) {
+        auto other = agent.connect();
+        ASSERT_TRUE(other && other->hello());
+        ASSERT_TRUE(other->decide(VornCheck{}));
+        clients.push_back(std::move(*other));
+    }
+    // Some leave half a frame behind, some a malformed one.
+    ASSERT_TRUE(clients[0].send(notify(1, 1, VornCheck{}).substr(0, 20)));
+    ASSERT_TRUE(clients[1].send(bigEndian32(16385)));
+    EXPECT_TRUE(clients[1].waitClosed());
+    clients.clear();
+    std::optional<double> open;
+    std::optional<double> inUse;
+    for (int i = 0; i < 100; ++i) {
+        std::string page = agent.metrics();
+        open = metricValue(page, "vorn_spoa_connections");
+        inUse = metricValue(page, "vorn_spoa_buffer_chunks{state=\"in_use\"}");
+        if (open == 2 && inUse == 0) break;
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(open, 2) << "the fixture's client and the metrics request";
+    EXPECT_EQ(inUse, 0);
+    EXPECT_GE(agent.metric("vorn_spoa_buffer_chunks{state=\"allocated\"}"), 2);
 }
 
 struct Malformed {
