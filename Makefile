@@ -24,14 +24,14 @@ run: build
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 	@cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVORN_SANITIZE=address,undefined >/dev/null
-	@cmake --build $(ASAN_BUILD) -j $(JOBS)
+	@cmake --build $(ASAN_BUILD) -j $(JOBS) --target unit_tests
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS) -L unit
 
 # Timings of the hot functions. The load generator build-bench/bench/vorn-load
 # drives a daemon that is already running.
 bench: deps
-	@cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DVORN_BENCH=ON -DVORN_TESTS=OFF >/dev/null
-	@cmake --build build-bench -j $(JOBS)
+	@cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DVORN_BENCH=ON >/dev/null
+	@cmake --build build-bench -j $(JOBS) --target benchmarks
 	for b in build-bench/bench/*_bench; do $$b; done
 
 # libFuzzer on everything that reads untrusted bytes, FUZZ_SECONDS each. New

@@ -1,0 +1,134 @@
+// The request path, one piece at a time and as a whole: what a NOTIFY costs
+// the loop thread before its ACK is written.
+
+#include <benchmark/benchmark.h>
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "common/wyhash.hpp"
+#include "decision/agent_message.hpp"
+#include "decision/path_class.hpp"
+#include "decision/request_decision.hpp"
+#include "loop/connection_limits.hpp"
+#include "spop/codec/frame.hpp"
+
+namespace vorn {
+namespace {
+
+const std::vector<std::string> paths = {
+    "/owner/repo",
+    "/owner/repo/commit/0123456789abcdef0123456789abcdef01234567",
+    "/owner/repo/src/branch/main/src/lib/module/file.rs",
+    "/owner/repo/issues/1234?state=open&page=3",
+    "/api/v1/repos/owner/repo/git/commits/0123456789abcdef0123456789abcdef01234567",
+    "/owner/repo.git/info/refs?service=git-upload-pack",
+    "/assets/css/index.css",
+    "/owner/repo/archive/0123456789abcdef0123456789abcdef01234567.tar.gz",
+};
+
+void appendVarint(std::string& out, std::uint64_t value) {
+    if (value < 240) {
+        out.push_back(static_cast<char>(value));
+        return;
+    }
+    out.push_back(static_cast<char>(value | 0xF0));
+    value = (value - 240) >> 4;
+    while (value >= 128) {
+        out.push_back(static_cast<char>(value | 0x80));
+        value = (value - 128) >> 7;
+    }
+    out.push_back(static_cast<char>(value));
+}
+
+void appendString(std::string& out, std::string_view text) {
+    appendVarint(out, text.size());
+    out.append(text);
+}
+
+// A key and a typed value: its type byte, then the value's own bytes.
+void appendItem(std::string& out, std::string_view key, char type, std::string_view value) {
+    appendString(out, key);
+    out.push_back(type);
+    out.append(value);
+}
+
+// A NOTIFY payload as HAProxy sends it for a browser's request.
+std::string notifyPayload(std::string_view path) {
+    std::string headers =
+        "host: forge.example\r\nuser-agent: Mozilla/5.0 (X11; Linux x86_64; rv:128.0)\r\n"
+        "accept: text/html\r\nreferer: https://forge.example/owner/repo\r\n"
+        "cookie: lang=en; forge_session=0123456789abcdef\r\nsec-fetch-site: same-origin\r\n\r\n";
+    std::string payload;
+    appendString(payload, "vorn-check");
+    payload.push_back('\x05');
+    appendItem(payload, "ip", '\x06', std::string_view("\xC6\x33\x64\x07", 4));
+    appendItem(payload, "backlog", '\x04', "\x02");
+    appendItem(payload, "method", '\x08', "\x03GET");
+    appendItem(payload, "path", '\x08', "");
+    appendString(payload, path);
+    appendItem(payload, "headers", '\x08', "");
+    appendString(payload, headers);
+    return payload;
+}
+
+std::span<const std::byte> bytesOf(const std::string& text) {
+    return {reinterpret_cast<const std::byte*>(text.data()), text.size()};
+}
+
+void classifyPaths(benchmark::State& state) {
+    for (auto _ : state) {
+        for (const std::string& path : paths) benchmark::DoNotOptimize(classifyPath(path));
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(paths.size()));
+}
+BENCHMARK(classifyPaths);
+
+void hashAddress(benchmark::State& state) {
+    std::string address = "2001:db8:0:0:0:0:0:1";
+    for (auto _ : state) benchmark::DoNotOptimize(wyhash(address));
+}
+BENCHMARK(hashAddress);
+
+void readFacts(benchmark::State& state) {
+    std::string payload = notifyPayload(paths[1]);
+    std::array<char, ipTextCapacity> ipText{};
+    for (auto _ : state) {
+        RequestFacts facts;
+        auto found = readAgentMessage(bytesOf(payload), facts, ipText);
+        if (!found || !*found || facts.path != paths[1]) {
+            state.SkipWithError("the message was not read");
+            break;
+        }
+    }
+}
+BENCHMARK(readFacts);
+
+void handleNotify(benchmark::State& state) {
+    StatsBlock stats;
+    ChallengePolicy policy;
+    policy.difficulty = {1.0 / 8192, 1.0 / 2048, 1.0 / 2048};
+    DecisionState decisionState(BacklogMeter(4, 16, 300 * nanosPerSecond), policy,
+                                LogVerdicts::none, stats);
+    RequestDecision decision(decisionState);
+    std::vector<std::string> payloads;
+    for (const std::string& path : paths) payloads.push_back(notifyPayload(path));
+    std::array<std::byte, chunkBytes> output{};
+    Connection connection;
+    connection.output = output.data();
+    std::size_t next = 0;
+    for (auto _ : state) {
+        connection.outputEnd = 0;
+        Frame frame{3, 1, 1, 1, bytesOf(payloads[next])};
+        if (!decision.handleNotify(connection, frame) || connection.outputEnd == 0) {
+            state.SkipWithError("the NOTIFY was not answered");
+            break;
+        }
+        next = (next + 1) % payloads.size();
+    }
+}
+BENCHMARK(handleNotify);
+
+}  // namespace
+}  // namespace vorn
