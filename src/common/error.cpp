@@ -43,19 +43,30 @@ std::string_view errorName(Error error) {
 
 Error fileSystemError(int errnoValue) {
     switch (errnoValue) {
-        case ENOENT: return Error::FileNotFound;
+        case ENOENT:
+            return Error::FileNotFound;
         case EACCES:
-        case EPERM: return Error::AccessDenied;
-        case ENAMETOOLONG: return Error::NameTooLong;
-        case ENOTDIR: return Error::NotDir;
-        case ELOOP: return Error::SymLinkLoop;
-        case EISDIR: return Error::IsDir;
-        case EFBIG: return Error::FileTooBig;
-        case EIO: return Error::InputOutput;
-        case ENOMEM: return Error::OutOfMemory;
+        case EPERM:
+            return Error::AccessDenied;
+        case ENAMETOOLONG:
+            return Error::NameTooLong;
+        case ENOTDIR:
+            return Error::NotDir;
+        case ELOOP:
+            return Error::SymLinkLoop;
+        case EISDIR:
+            return Error::IsDir;
+        case EFBIG:
+            return Error::FileTooBig;
+        case EIO:
+            return Error::InputOutput;
+        case ENOMEM:
+            return Error::OutOfMemory;
         case ENFILE:
-        case EMFILE: return Error::SystemResources;
-        default: return Error::Unexpected;
+        case EMFILE:
+            return Error::SystemResources;
+        default:
+            return Error::Unexpected;
     }
 }
 

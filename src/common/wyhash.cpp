@@ -29,8 +29,12 @@ std::uint64_t read(const unsigned char* p, int bytes) {
     return value;
 }
 
-std::uint64_t read8(const unsigned char* p) { return read(p, 8); }
-std::uint64_t read4(const unsigned char* p) { return read(p, 4); }
+std::uint64_t read8(const unsigned char* p) {
+    return read(p, 8);
+}
+std::uint64_t read4(const unsigned char* p) {
+    return read(p, 4);
+}
 
 std::uint64_t read3(const unsigned char* p, std::size_t k) {
     return (std::uint64_t{p[0]} << 16) | (std::uint64_t{p[k >> 1]} << 8) | p[k - 1];

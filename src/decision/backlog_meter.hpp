@@ -13,7 +13,7 @@ namespace vorn {
 // after the last such length. The level is computed on demand, so it also
 // falls while no request arrives. Belongs to the loop thread.
 class BacklogMeter {
-  public:
+public:
     // Thresholds are at least 1 and severe is at least hot (checked with the
     // command line).
     BacklogMeter(std::uint32_t hotThreshold, std::uint32_t severeThreshold, Nanos hold)
@@ -30,7 +30,7 @@ class BacklogMeter {
     [[nodiscard]] std::uint32_t lastBacklog() const { return lastBacklog_; }
     [[nodiscard]] bool backlogSeen() const { return backlogSeen_; }
 
-  private:
+private:
     std::uint32_t hotThreshold_;
     std::uint32_t severeThreshold_;
     Nanos hold_;

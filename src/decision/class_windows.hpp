@@ -41,7 +41,7 @@ inline constexpr std::size_t classGroupCount = 4;
 // group, until when it is hot. The windows move only when a request is
 // counted, never with the clock alone. Belongs to the loop thread.
 class ClassWindows {
-  public:
+public:
     static constexpr std::size_t slotCount = 60;
     static constexpr Nanos slotWidth = 10 * nanosPerSecond;
     static constexpr Nanos windowWidth = slotCount * slotWidth;
@@ -73,7 +73,7 @@ class ClassWindows {
     // Whether a request has been counted since start-up.
     [[nodiscard]] bool started() const { return started_; }
 
-  private:
+private:
     void age(Nanos t);
     void shiftSlots(std::size_t places);
 

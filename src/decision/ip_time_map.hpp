@@ -22,7 +22,7 @@ class IpTimeMap {
         Nanos lastSeen;
     };
 
-  public:
+public:
     // The largest table whose byte size fits in size_t.
     static constexpr std::size_t noCapacityLimit =
         std::bit_floor(std::numeric_limits<std::size_t>::max() / sizeof(Entry));
@@ -48,7 +48,7 @@ class IpTimeMap {
     [[nodiscard]] std::size_t size() const { return size_; }
     [[nodiscard]] std::size_t capacity() const { return capacity_; }
 
-  private:
+private:
     [[nodiscard]] std::size_t slotOf(std::uint64_t key) const;
     [[nodiscard]] bool grow();
     void eraseAt(std::size_t slot);

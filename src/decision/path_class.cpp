@@ -59,7 +59,7 @@ bool hasCommitId(std::string_view path, bool (*lengthFits)(std::size_t)) {
 
 // The non-empty '/'-separated pieces of the path before its query string.
 class Segments {
-  public:
+public:
     explicit Segments(std::string_view path) : rest_(path.substr(0, path.find('?'))) {}
 
     std::optional<std::string_view> next() {
@@ -72,7 +72,7 @@ class Segments {
         return std::nullopt;
     }
 
-  private:
+private:
     std::string_view rest_;
 };
 

@@ -8,13 +8,13 @@ namespace vorn {
 // The per-request pipeline for each NOTIFY: read its facts, feed the meter,
 // apply the verdict rules, and finish with the reply.
 class RequestDecision : public NotifyHandler {
-  public:
+public:
     explicit RequestDecision(DecisionState& state) : state_(state) {}
 
     [[nodiscard]] std::expected<void, Error> handleNotify(Connection& connection,
                                                           const Frame& frame) override;
 
-  private:
+private:
     DecisionState& state_;
 };
 

@@ -10,7 +10,7 @@ namespace vorn {
 // Kernel-event changes queued for the loop's next wait. Grows without
 // throwing; a failed growth is reported to the caller.
 class ChangeList {
-  public:
+public:
     ChangeList() = default;
     ~ChangeList();
     ChangeList(const ChangeList&) = delete;
@@ -27,7 +27,7 @@ class ChangeList {
 
     [[nodiscard]] std::span<const kev::Change> view() const { return {items_, size_}; }
 
-  private:
+private:
     template <typename Predicate>
     void removeIf(Predicate predicate);
 

@@ -13,7 +13,7 @@ namespace vorn {
 // none waits in line (first in, first out) and is resumed when chunks come
 // back. Belongs to the loop thread.
 class ChunkPool {
-  public:
+public:
     ChunkPool(std::uint64_t chunkLimit, StatsBlock& stats);
     ~ChunkPool();
     ChunkPool(const ChunkPool&) = delete;
@@ -37,7 +37,7 @@ class ChunkPool {
     [[nodiscard]] std::uint64_t allocated() const { return allocated_; }
     [[nodiscard]] std::uint64_t inUse() const { return inUse_; }
 
-  private:
+private:
     struct FreeChunk {
         FreeChunk* next;
     };

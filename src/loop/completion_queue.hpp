@@ -19,7 +19,7 @@ struct Completion {
 // Its capacity equals the number of parking slots and each parked slot
 // yields exactly one completion, so it is never full.
 class CompletionQueue {
-  public:
+public:
     static constexpr std::size_t capacity = 1024;
 
     explicit CompletionQueue(EventLoop& loop) : loop_(loop) {}
@@ -31,7 +31,7 @@ class CompletionQueue {
     // lock only for the copy.
     [[nodiscard]] std::span<const Completion> drain(std::span<Completion, capacity> buffer);
 
-  private:
+private:
     EventLoop& loop_;
     std::mutex mutex_;
     // Guarded by mutex_.

@@ -8,7 +8,7 @@ namespace vorn {
 // A released record is reused (last in, first out) before a new one is
 // carved; all blocks are freed together with the loop.
 class ConnectionRecords {
-  public:
+public:
     ConnectionRecords() = default;
     ~ConnectionRecords();
     ConnectionRecords(const ConnectionRecords&) = delete;
@@ -18,7 +18,7 @@ class ConnectionRecords {
     [[nodiscard]] Connection* take();
     void give(Connection* record);
 
-  private:
+private:
     struct Block;
 
     Block* blocks_ = nullptr;

@@ -8,7 +8,7 @@ namespace vorn {
 // A set of descriptors, one bit each: descriptors are small numbers bounded
 // by the process's limit. Grows without throwing.
 class DescriptorSet {
-  public:
+public:
     DescriptorSet() = default;
     ~DescriptorSet();
     DescriptorSet(const DescriptorSet&) = delete;
@@ -20,7 +20,7 @@ class DescriptorSet {
     bool erase(int fd);
     [[nodiscard]] bool contains(int fd) const;
 
-  private:
+private:
     std::uint64_t* words_ = nullptr;
     std::size_t wordCount_ = 0;
 };

@@ -25,7 +25,7 @@ namespace vorn {
 // What the loop calls for connections and wake-ups; the process wires in the
 // protocol handlers, so that the loop knows them only through this.
 class LoopHandler {
-  public:
+public:
     // Reading (after the readable hint was set) and handling buffered input.
     virtual void onReadable(Connection& connection) = 0;
     virtual void process(Connection& connection) = 0;
@@ -34,7 +34,7 @@ class LoopHandler {
     // SIGHUP: reload keys and model.
     virtual void reload() = 0;
 
-  protected:
+protected:
     ~LoopHandler() = default;
 };
 
@@ -55,7 +55,7 @@ struct LoopEvent {
 // buffers. Everything here belongs to the loop thread except `wake`, the
 // completion queue and the two atomic flags.
 class EventLoop {
-  public:
+public:
     static constexpr std::size_t eventsPerWait = 64;  // one call drains a busy burst
 
     // Creates the queue and registers the wake-up event (KqueueFailed), with
@@ -107,7 +107,7 @@ class EventLoop {
     // Set by another loop after it handled SIGHUP.
     std::atomic<bool> reloadRequested{false};
 
-  private:
+private:
     EventLoop(kev::Kqueue queue, std::uint64_t connectionLimit, std::uint64_t chunkLimit);
 
     std::size_t convertEvents(std::span<const kev::Event> events);

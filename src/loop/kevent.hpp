@@ -46,7 +46,7 @@ struct Event {
 };
 
 class Kqueue {
-  public:
+public:
     // Creates the queue; fails with errno.
     [[nodiscard]] static std::expected<Kqueue, int> create();
 
@@ -82,7 +82,7 @@ class Kqueue {
     // The queue's own descriptor, for identity (the signal table).
     [[nodiscard]] int descriptor() const { return fd_; }
 
-  private:
+private:
     struct Platform;
     Kqueue(int fd, Platform* platform) : fd_(fd), platform_(platform) {}
 

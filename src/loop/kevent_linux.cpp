@@ -217,7 +217,7 @@ struct Kqueue::Platform {
     const int readSet;
     std::array<epoll_event, epollBatch> batch{};
 
-  private:
+private:
     Slot* find(int fd) {
         return fd >= 0 && static_cast<std::size_t>(fd) < slotCount ? &slots[fd] : nullptr;
     }

@@ -24,7 +24,7 @@ void writeEncodedValue(TextWriter& out, std::string_view value);
 
 // One log line of key=value pairs, built on the producer's stack.
 class LogLine : public FixedText<logLineCapacity> {
-  public:
+public:
     // Starts the line afresh with "ts=<time> level=<level>".
     void begin(LogLevel level, std::int64_t millisSinceEpoch);
     void begin(LogLevel level);

@@ -20,7 +20,7 @@ namespace vorn {
 // line's length plus one), then the line and a newline; records may wrap
 // around the end of the ring.
 class LogQueue {
-  public:
+public:
     static constexpr std::size_t capacity = 524'288;
     // The writer hands at most this many bytes of whole records to one write().
     static constexpr std::size_t batchCapacity = 65'536;
@@ -42,7 +42,7 @@ class LogQueue {
     // Producers must have stopped pushing. Safe to call more than once.
     void stop();
 
-  private:
+private:
     static void* writerMain(void* self);
     void runWriter();
     // Moves whole records, oldest first, into `batch`; returns the bytes moved.

@@ -11,10 +11,10 @@ namespace vorn {
 
 // Renders the metrics page at the moment of the request.
 class MetricsSource {
-  public:
+public:
     [[nodiscard]] virtual std::expected<void, Error> render(TextWriter& out) = 0;
 
-  protected:
+protected:
     ~MetricsSource() = default;
 };
 

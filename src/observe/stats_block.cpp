@@ -24,7 +24,8 @@ void LatencyHistogram::record(std::uint64_t nanos) {
 
 void StatsBlock::add(const StatsBlock& other) {
     for (std::size_t v = 0; v < verdictCount; ++v) {
-        for (std::size_t c = 0; c < classSlotCount; ++c) addArray(decisions[v][c], other.decisions[v][c]);
+        for (std::size_t c = 0; c < classSlotCount; ++c)
+            addArray(decisions[v][c], other.decisions[v][c]);
     }
     addArray(receipts, other.receipts);
     addArray(wouldChallenge, other.wouldChallenge);

@@ -18,8 +18,8 @@ inline constexpr std::array<std::string_view, 2> latencyPathNames = {"direct", "
 // Upper bounds of the latency buckets, 0.05 ms to 50 ms. Buckets hold plain
 // (not cumulative) counts; a sample above the last bound is in no bucket.
 inline constexpr std::array<std::uint64_t, 10> latencyBucketBoundsNs = {
-    50'000, 100'000, 250'000, 500'000, 1'000'000, 2'500'000, 5'000'000, 10'000'000, 20'000'000,
-    50'000'000};
+    50'000,    100'000,   250'000,    500'000,    1'000'000,
+    2'500'000, 5'000'000, 10'000'000, 20'000'000, 50'000'000};
 
 struct LatencyHistogram {
     std::array<std::uint64_t, latencyBucketBoundsNs.size()> buckets{};

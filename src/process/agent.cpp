@@ -45,7 +45,8 @@ std::expected<void, Error> Agent::render(TextWriter& out) {
     gauges.startTimeSeconds = settings_.startTimeSeconds;
     gauges.challengeMode = static_cast<std::uint8_t>(indexOf(settings_.challengeMode));
     gauges.challengeFrom = static_cast<std::uint8_t>(indexOf(settings_.challengeFrom));
-    gauges.level = static_cast<std::uint8_t>(indexOf(decision_.meter.level(wallClockNanos(), windows)));
+    gauges.level =
+        static_cast<std::uint8_t>(indexOf(decision_.meter.level(wallClockNanos(), windows)));
     if (decision_.meter.backlogSeen()) gauges.backlog = decision_.meter.lastBacklog();
     for (std::size_t c = 0; c < pathClassCount; ++c) {
         auto pathClass = static_cast<PathClass>(c);

@@ -17,11 +17,11 @@ class MetricsSource;
 // NOTIFY by appending an ACK to the connection's output (at least 512 bytes
 // are free), or parks it, or fails with Truncated or BadType.
 class NotifyHandler {
-  public:
+public:
     [[nodiscard]] virtual std::expected<void, Error> handleNotify(Connection& connection,
                                                                   const Frame& frame) = 0;
 
-  protected:
+protected:
     ~NotifyHandler() = default;
 };
 
@@ -37,7 +37,7 @@ void appendOutput(Connection& connection, std::span<const std::byte> bytes);
 // output, and close. SPOP and metrics connections share everything but the
 // handling of buffered input.
 class ConnectionProtocol {
-  public:
+public:
     ConnectionProtocol(EventLoop& loop, NotifyHandler& notify, MetricsSource& metrics)
         : loop_(loop), notify_(notify), metrics_(metrics) {}
 
@@ -47,7 +47,7 @@ class ConnectionProtocol {
     // Handles buffered input, then flushes the output.
     void process(Connection& connection);
 
-  private:
+private:
     enum class Flush : std::uint8_t { done, blocked, closed };
 
     void handleFrames(Connection& connection);

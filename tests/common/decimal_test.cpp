@@ -24,14 +24,14 @@ TEST_P(DecimalFormat, ShortestPositional) {
     EXPECT_EQ(*text, GetParam().text);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Values, DecimalFormat,
-    testing::Values(Case{0.0, "0"}, Case{3.0, "3"}, Case{0.25, "0.25"}, Case{5e-5, "0.00005"},
-                    Case{1.0 / 8192, "0.0001220703125"}, Case{1.0 / 2048, "0.00048828125"},
-                    Case{1e21, "1000000000000000000000"}, Case{0.1, "0.1"},
-                    Case{std::nan(""), "nan"}, Case{-std::nan(""), "nan"},
-                    Case{std::numeric_limits<double>::infinity(), "inf"},
-                    Case{-std::numeric_limits<double>::infinity(), "-inf"}));
+INSTANTIATE_TEST_SUITE_P(Values, DecimalFormat,
+                         testing::Values(Case{0.0, "0"}, Case{3.0, "3"}, Case{0.25, "0.25"},
+                                         Case{5e-5, "0.00005"}, Case{1.0 / 8192, "0.0001220703125"},
+                                         Case{1.0 / 2048, "0.00048828125"},
+                                         Case{1e21, "1000000000000000000000"}, Case{0.1, "0.1"},
+                                         Case{std::nan(""), "nan"}, Case{-std::nan(""), "nan"},
+                                         Case{std::numeric_limits<double>::infinity(), "inf"},
+                                         Case{-std::numeric_limits<double>::infinity(), "-inf"}));
 
 TEST(DecimalFormat, ExtremesFitTheLargestBuffer) {
     std::array<char, maxDecimalLength> buffer{};

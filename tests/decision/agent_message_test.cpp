@@ -88,31 +88,36 @@ TEST_P(Backlog, IsClampedOrForgotten) {
 
 INSTANTIATE_TEST_SUITE_P(
     Values, Backlog,
-    testing::Values(BacklogCase{"Signed", {{"backlog", test::int64Value(7)}}, true, 7},
-                    BacklogCase{"Negative", {{"backlog", test::int32Value(-5)}}, true, 0},
-                    BacklogCase{"Huge", {{"backlog", test::uint64Value(1ull << 40)}}, true, 4294967295u},
-                    BacklogCase{"HugeSigned", {{"backlog", test::int64Value(1ll << 40)}}, true, 4294967295u},
-                    BacklogCase{"TextForgetsAnEarlierOne",
-                                {{"backlog", test::int64Value(9)}, {"backlog", test::stringValue("9")}},
-                                false, 0},
-                    BacklogCase{"Absent", {}, false, 0}),
+    testing::Values(
+        BacklogCase{"Signed", {{"backlog", test::int64Value(7)}}, true, 7},
+        BacklogCase{"Negative", {{"backlog", test::int32Value(-5)}}, true, 0},
+        BacklogCase{"Huge", {{"backlog", test::uint64Value(1ull << 40)}}, true, 4294967295u},
+        BacklogCase{"HugeSigned", {{"backlog", test::int64Value(1ll << 40)}}, true, 4294967295u},
+        BacklogCase{"TextForgetsAnEarlierOne",
+                    {{"backlog", test::int64Value(9)}, {"backlog", test::stringValue("9")}},
+                    false,
+                    0},
+        BacklogCase{"Absent", {}, false, 0}),
     [](const auto& info) { return info.param.name; });
 
 TEST_F(AgentMessage, AnAddressOfAnotherTypeIsEmpty) {
-    Read result = read({{"vorn-check", {{"ip", test::stringValue("203.0.113.9")}, {"ip", test::nullValue()}}}});
+    Read result = read(
+        {{"vorn-check", {{"ip", test::stringValue("203.0.113.9")}, {"ip", test::nullValue()}}}});
     EXPECT_EQ(result.facts.ip, "");
     result = read({{"vorn-check", {{"ip", test::stringValue("203.0.113.9")}}}});
     EXPECT_EQ(result.facts.ip, "203.0.113.9");
 }
 
 TEST_F(AgentMessage, MalformedListsAreErrors) {
-    EXPECT_EQ(read({{"vorn-check", {{"path", test::stringValue("/")}}, 2}}).found.error(), Error::Truncated);
+    EXPECT_EQ(read({{"vorn-check", {{"path", test::stringValue("/")}}, 2}}).found.error(),
+              Error::Truncated);
     EXPECT_EQ(read({{"other", {{"x", std::string("\x0B", 1)}}}}).found.error(), Error::BadType);
     // A message name with no argument count byte after it.
     payload = test::spopString("vorn-check");
     RequestFacts facts;
     auto found = readAgentMessage(
-        std::span(reinterpret_cast<const std::byte*>(payload.data()), payload.size()), facts, ipText);
+        std::span(reinterpret_cast<const std::byte*>(payload.data()), payload.size()), facts,
+        ipText);
     EXPECT_EQ(found.error(), Error::Truncated);
 }
 

@@ -60,17 +60,21 @@ INSTANTIATE_TEST_SUITE_P(
                  request(commit40, {{"cookie", std::string(VORN_SESSION_COOKIE) + "=s"}}),
                  {{"vorn_verdict", "watch"}}},
         Expected{"BogusCommit", request(bogusCommit), {{"vorn_verdict", "trap"}}},
-        Expected{"BareReferer", request(commit40, {{"referer", siteOrigin}}), {{"vorn_verdict", "trap"}}},
+        Expected{"BareReferer",
+                 request(commit40, {{"referer", siteOrigin}}),
+                 {{"vorn_verdict", "trap"}}},
         Expected{"BareRefererSameOrigin",
                  request(commit40, {{"referer", siteOrigin}, {"sec-fetch-site", "same-origin"}}),
                  {{"vorn_verdict", "watch"}}},
-        Expected{"ActionsWithBareReferer",
-                 request("/o/r/actions", {{"referer", siteOrigin}, {"sec-fetch-site", "same-origin"}}),
-                 {{"vorn_verdict", "trap"}}},
+        Expected{
+            "ActionsWithBareReferer",
+            request("/o/r/actions", {{"referer", siteOrigin}, {"sec-fetch-site", "same-origin"}}),
+            {{"vorn_verdict", "trap"}}},
         Expected{"GatewayCalm",
                  request("/.well-known/bramblegate/x", {{"referer", siteOrigin}}),
                  {{"vorn_verdict", "pass"}, {"vorn_difficulty", "0.0001220703125"}}},
-        Expected{"GatewaySevere", withBacklog(request("/.well-known/bramblegate/"), 16),
+        Expected{"GatewaySevere",
+                 withBacklog(request("/.well-known/bramblegate/"), 16),
                  {{"vorn_verdict", "pass"}, {"vorn_difficulty", "0.00048828125"}}},
         // A receipt is not looked at while challenges are off.
         Expected{"PassCookieWithChallengesOff",
@@ -99,10 +103,21 @@ TEST(Decision, ATrackerClassOverItsThresholdIsWatchedAndItsBotprintsTrapped) {
     EXPECT_EQ(signedIn->vars.at("vorn_verdict"), "pass");
 
     std::string page = agent.metrics();
-    EXPECT_NE(page.find("vorn_spoa_decisions_total{verdict=\"pass\",class=\"tracker\",reason=\"cold\"} 300\n"), std::string::npos);
-    EXPECT_NE(page.find("vorn_spoa_decisions_total{verdict=\"watch\",class=\"tracker\",reason=\"hot\"} 1\n"), std::string::npos);
-    EXPECT_NE(page.find("vorn_spoa_decisions_total{verdict=\"trap\",class=\"tracker\",reason=\"hot_botprint\"} 1\n"), std::string::npos);
-    EXPECT_NE(page.find("vorn_spoa_decisions_total{verdict=\"pass\",class=\"tracker\",reason=\"authed\"} 1\n"), std::string::npos);
+    EXPECT_NE(
+        page.find(
+            "vorn_spoa_decisions_total{verdict=\"pass\",class=\"tracker\",reason=\"cold\"} 300\n"),
+        std::string::npos);
+    EXPECT_NE(
+        page.find(
+            "vorn_spoa_decisions_total{verdict=\"watch\",class=\"tracker\",reason=\"hot\"} 1\n"),
+        std::string::npos);
+    EXPECT_NE(page.find("vorn_spoa_decisions_total{verdict=\"trap\",class=\"tracker\",reason=\"hot_"
+                        "botprint\"} 1\n"),
+              std::string::npos);
+    EXPECT_NE(
+        page.find(
+            "vorn_spoa_decisions_total{verdict=\"pass\",class=\"tracker\",reason=\"authed\"} 1\n"),
+        std::string::npos);
     EXPECT_NE(page.find("vorn_spoa_class_rate10m{class=\"tracker\"} 302\n"), std::string::npos);
     EXPECT_NE(page.find("vorn_spoa_level 1\n"), std::string::npos) << "a hot group lifts the meter";
 }
@@ -138,7 +153,8 @@ TEST(VerdictLog, TrapModeLogsTrapsOnly) {
     ASSERT_EQ(lines.size(), 1u);
     std::string line = lines[0];
     EXPECT_EQ(line.substr(line.find(" level=")),
-              " level=info event=verdict ip=0:0:0:0:0:0:0:1 verdict=trap reason=bogus class=expensive path=" +
+              " level=info event=verdict ip=0:0:0:0:0:0:0:1 verdict=trap reason=bogus "
+              "class=expensive path=" +
                   bogusCommit + " referer=\"\"");
 }
 
@@ -155,10 +171,15 @@ TEST(VerdictLog, AllModeLogsEveryDecisionWithTheGatewayDifficulty) {
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(fieldOf(lines[2], "reason"), "cold");
     EXPECT_EQ(fieldOf(lines[2], "class"), "page");
-    EXPECT_TRUE(lines[3].ends_with(" class=gateway path=/.well-known/bramblegate/ referer=\"\" level=calm difficulty=0.0001220703125")) << lines[3];
+    EXPECT_TRUE(
+        lines[3].ends_with(" class=gateway path=/.well-known/bramblegate/ referer=\"\" level=calm "
+                           "difficulty=0.0001220703125"))
+        << lines[3];
 }
 
-TEST(VerdictLog, NoneModeLogsNothing) { EXPECT_TRUE(verdictLines("none").empty()); }
+TEST(VerdictLog, NoneModeLogsNothing) {
+    EXPECT_TRUE(verdictLines("none").empty());
+}
 
 }  // namespace
 }  // namespace vorn::test

@@ -14,7 +14,8 @@ namespace {
 
 using SetVars = std::vector<std::pair<std::string, std::string>>;
 
-constexpr Decision expensiveWatch{PathClass::expensive, true, Verdict::watch, Reason::expensive, true};
+constexpr Decision expensiveWatch{PathClass::expensive, true, Verdict::watch, Reason::expensive,
+                                  true};
 constexpr Decision hotWatch{PathClass::tracker, true, Verdict::watch, Reason::hot, true};
 constexpr Decision gateway{PathClass::page, false, Verdict::pass, Reason::gateway, false};
 

@@ -3,11 +3,10 @@
 // are answered, the verdicts arrive as response headers, and the site stays
 // reachable when the agent is gone (fail-open).
 
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <csignal>
 #include <map>
@@ -67,8 +66,8 @@ protected:
 
     Response get(const std::string& host, const std::string& path,
                  const std::vector<std::string>& headers = {}) {
-        std::vector<std::string> command = {"curl", "-s", "-g", "--max-time", "5", "-o",
-                                            "/dev/null", "-D", "-"};
+        std::vector<std::string> command = {"curl", "-s",        "-g", "--max-time", "5",
+                                            "-o",   "/dev/null", "-D", "-"};
         for (const std::string& header : headers) {
             command.push_back("-H");
             command.push_back(header);
@@ -85,7 +84,8 @@ protected:
                 response.status = std::stoi(line.substr(line.find(' ') + 1, 3));
             } else if (auto colon = line.find(": "); colon != std::string::npos) {
                 std::string name = line.substr(0, colon);
-                for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                for (char& c : name)
+                    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
                 response.headers[name] = line.substr(colon + 2);
             }
         }
@@ -121,10 +121,14 @@ TEST_F(BehindHaproxy, VerdictsArriveAsResponseHeaders) {
     EXPECT_EQ(gateway.headers["x-vorn-difficulty"], "0.0001220703125");
 
     // The agent counted what HAProxy asked, with the address HAProxy saw.
-    EXPECT_EQ(agent->metric("vorn_spoa_decisions_total{verdict=\"trap\",class=\"expensive\",reason=\"bogus\"}"), 1);
+    EXPECT_EQ(
+        agent->metric(
+            "vorn_spoa_decisions_total{verdict=\"trap\",class=\"expensive\",reason=\"bogus\"}"),
+        1);
     EXPECT_TRUE(agent->process().waitForLine([](std::string_view line) {
-        return line.find(" event=verdict ip=127.0.0.1 verdict=watch reason=expensive class=expensive "
-                         "path=\"/owner/repo/commit/0123abc?x=1\" ") != std::string_view::npos;
+        return line.find(
+                   " event=verdict ip=127.0.0.1 verdict=watch reason=expensive class=expensive "
+                   "path=\"/owner/repo/commit/0123abc?x=1\" ") != std::string_view::npos;
     }));
 }
 

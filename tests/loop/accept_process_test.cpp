@@ -26,7 +26,8 @@ std::size_t countMessage(const RunningAgent& agent, const std::string& message) 
 
 TEST(AcceptControl, PausesAtTheDescriptorLimitAndResumesAfterAClose) {
     // A soft limit of 100 descriptors leaves 36 for connections.
-    RunningAgent agent({"--metrics=off"}, LaunchOptions{.prefix = {"prlimit", "--nofile=100:100", "--"}});
+    RunningAgent agent({"--metrics=off"},
+                       LaunchOptions{.prefix = {"prlimit", "--nofile=100:100", "--"}});
     ASSERT_TRUE(agent.ready());
     std::vector<std::string> messages = agent.messages();
     ASSERT_GE(messages.size(), 4u);
@@ -77,8 +78,8 @@ std::unique_ptr<RunningAgent> agentWithoutSpareDescriptors() {
             // Start-up failures while searching are expected.
             testing::ScopedFakeTestPartResultReporter quiet(
                 testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &ignored);
-            agent = std::make_unique<RunningAgent>(std::vector<std::string>{},
-                                                   LaunchOptions{.prefix = {"prlimit", nofile, "--"}});
+            agent = std::make_unique<RunningAgent>(
+                std::vector<std::string>{}, LaunchOptions{.prefix = {"prlimit", nofile, "--"}});
         }
         if (agent->ready()) return agent;
     }
@@ -95,8 +96,8 @@ TEST(AcceptControl, PausedForLackOfDescriptorsWithNothingOpenItRetriesAtTheNextC
     EXPECT_TRUE(first->quietFor(200ms));
 
     // Descriptors become available; the next connection attempt retries.
-    auto raised = runCommand({"prlimit", "--pid", std::to_string(agent->process().pid()),
-                              "--nofile=100:100"});
+    auto raised = runCommand(
+        {"prlimit", "--pid", std::to_string(agent->process().pid()), "--nofile=100:100"});
     ASSERT_TRUE(raised && raised->status == 0);
     auto second = agent->connect();
     ASSERT_TRUE(second && second->send(haproxyHello()));

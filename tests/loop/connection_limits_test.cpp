@@ -21,7 +21,8 @@ class ConnectionLimitsTable : public testing::TestWithParam<Row> {};
 
 TEST_P(ConnectionLimitsTable, SplitsTheBudget) {
     const Row& row = GetParam();
-    ConnectionLimits limits = computeConnectionLimits(row.mebibytes * mebibyte, row.descriptorBudget);
+    ConnectionLimits limits =
+        computeConnectionLimits(row.mebibytes * mebibyte, row.descriptorBudget);
     EXPECT_EQ(limits.connectionLimit, row.connectionLimit);
     EXPECT_EQ(limits.chunkLimit, row.chunkLimit);
 }

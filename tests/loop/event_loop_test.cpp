@@ -1,11 +1,10 @@
 #include "loop/event_loop.hpp"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <csignal>
@@ -175,9 +174,8 @@ TEST(EventLoop, AcceptingPausesAtTheLimitAndResumesWhenAConnectionCloses) {
 
     ::close(first);
     // The waiting third connection is accepted, which reaches the limit again.
-    ASSERT_TRUE(harness.eventually([&] {
-        return harness.loop->stats().acceptErrors[indexOf(AcceptError::limit)] >= 2;
-    }));
+    ASSERT_TRUE(harness.eventually(
+        [&] { return harness.loop->stats().acceptErrors[indexOf(AcceptError::limit)] >= 2; }));
     harness.onLoop([&] { EXPECT_EQ(harness.loop->openConnections(), 2u); });
 
     ::close(second);

@@ -68,7 +68,7 @@ bool isBlocked(int signal) {
 // socket that becomes readable after ten seconds unless the test is over, so
 // that a wait which would hang returns an event the test rejects.
 class KqueueTest : public testing::Test {
-  protected:
+protected:
     void SetUp() override {
         auto created = Kqueue::create();
         ASSERT_TRUE(created.has_value()) << created.error();
@@ -297,13 +297,13 @@ TEST_F(KqueueTest, TriggerFromAnotherThreadWakesABlockedWait) {
 
 // Restores a signal's disposition when a test ends.
 class DispositionGuard {
-  public:
+public:
     explicit DispositionGuard(int signal) : signal_(signal) { sigaction(signal, nullptr, &saved_); }
     ~DispositionGuard() { sigaction(signal_, &saved_, nullptr); }
     DispositionGuard(const DispositionGuard&) = delete;
     DispositionGuard& operator=(const DispositionGuard&) = delete;
 
-  private:
+private:
     int signal_;
     struct sigaction saved_ {};
 };

@@ -64,11 +64,16 @@ TEST_F(MetricsEndpoint, ThePageAfterTraffic) {
     ASSERT_TRUE(client->decide(VornCheck{}));
     ASSERT_TRUE(client->decide(VornCheck{}));
     std::string page = agent.metrics();
-    EXPECT_TRUE(contains(page, "vorn_spoa_decisions_total{verdict=\"pass\",class=\"page\",reason=\"cold\"} 2"));
-    EXPECT_TRUE(contains(page, "vorn_spoa_decisions_total{verdict=\"watch\",class=\"expensive\",reason=\"expensive\"} 1"));
+    EXPECT_TRUE(contains(
+        page, "vorn_spoa_decisions_total{verdict=\"pass\",class=\"page\",reason=\"cold\"} 2"));
+    EXPECT_TRUE(contains(
+        page,
+        "vorn_spoa_decisions_total{verdict=\"watch\",class=\"expensive\",reason=\"expensive\"} 1"));
     EXPECT_TRUE(contains(page, "vorn_spoa_notify_seconds_count{path=\"direct\"} 3"));
     EXPECT_TRUE(contains(page, "vorn_spoa_notify_seconds_bucket{path=\"direct\",le=\"+Inf\"} 3"));
-    EXPECT_TRUE(contains(page, "# HELP vorn_spoa_backlog Requests queued at the protected backend, as HAProxy last sent it"));
+    EXPECT_TRUE(contains(page,
+                         "# HELP vorn_spoa_backlog Requests queued at the protected backend, as "
+                         "HAProxy last sent it"));
     EXPECT_TRUE(contains(page, "vorn_spoa_backlog 0"));
     EXPECT_TRUE(contains(page, "vorn_spoa_level 1")) << "the backlog of 5 made the meter hot";
     EXPECT_TRUE(contains(page, "vorn_spoa_class_rate10m{class=\"page\"} 2"));
@@ -78,9 +83,10 @@ TEST_F(MetricsEndpoint, ThePageAfterTraffic) {
 
 TEST_F(MetricsEndpoint, AnythingElseIsTheFixed404) {
     for (const char* request :
-         {"GET /x HTTP/1.1\r\n\r\n", "GET /metrics?x=1 HTTP/1.1\r\n\r\n", "HEAD /metrics HTTP/1.1\r\n\r\n",
-          "POST /metrics HTTP/1.1\r\ncontent-length: 0\r\n\r\n", "get /metrics HTTP/1.1\r\n\r\n",
-          "GET /metrics\r\n\r\n", "GET /Metrics HTTP/1.1\r\n\r\n"}) {
+         {"GET /x HTTP/1.1\r\n\r\n", "GET /metrics?x=1 HTTP/1.1\r\n\r\n",
+          "HEAD /metrics HTTP/1.1\r\n\r\n", "POST /metrics HTTP/1.1\r\ncontent-length: 0\r\n\r\n",
+          "get /metrics HTTP/1.1\r\n\r\n", "GET /metrics\r\n\r\n",
+          "GET /Metrics HTTP/1.1\r\n\r\n"}) {
         EXPECT_EQ(exchange(request), notFound) << request;
     }
     EXPECT_EQ(notFound.size(), 101u);

@@ -12,7 +12,7 @@ namespace vorn::test {
 
 // A pipe whose ends close with it.
 class Pipe {
-  public:
+public:
     Pipe() {
         int fds[2] = {-1, -1};
         if (pipe(fds) == 0) {
@@ -32,7 +32,7 @@ class Pipe {
     void closeWrite() { closeFd(writeEnd_); }
     void closeRead() { closeFd(readEnd_); }
 
-  private:
+private:
     static void closeFd(int& fd) {
         if (fd >= 0) close(fd);
         fd = -1;
@@ -84,7 +84,7 @@ inline std::string readAvailable(int fd) {
 
 // Points standard error at a pipe for the object's lifetime.
 class StandardErrorCapture {
-  public:
+public:
     StandardErrorCapture() : saved_(dup(2)) { dup2(pipe_.writeEnd(), 2); }
     StandardErrorCapture(const StandardErrorCapture&) = delete;
     StandardErrorCapture& operator=(const StandardErrorCapture&) = delete;
@@ -95,7 +95,7 @@ class StandardErrorCapture {
 
     [[nodiscard]] std::string taken() { return readAvailable(pipe_.readEnd()); }
 
-  private:
+private:
     Pipe pipe_;
     int saved_;
 };

@@ -16,7 +16,8 @@ TEST_P(LatencyBuckets, ASampleGoesToTheFirstBucketWhoseBoundItDoesNotExceed) {
     LatencyHistogram histogram;
     histogram.record(GetParam().nanos);
     for (int i = 0; i < static_cast<int>(histogram.buckets.size()); ++i) {
-        EXPECT_EQ(histogram.buckets[static_cast<std::size_t>(i)], i == GetParam().bucket ? 1u : 0u) << i;
+        EXPECT_EQ(histogram.buckets[static_cast<std::size_t>(i)], i == GetParam().bucket ? 1u : 0u)
+            << i;
     }
     EXPECT_EQ(histogram.count, 1u);
     EXPECT_EQ(histogram.sumNanos, GetParam().nanos);

@@ -1,10 +1,9 @@
 // The daemon as a whole: its start-up lines, its fatal errors, the socket
 // file it leaves and takes over, and reloads.
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <csignal>
 #include <fstream>
@@ -32,7 +31,9 @@ std::vector<std::string> messagesOf(const DaemonProcess& process) {
     return result;
 }
 
-std::string levelOf(const std::string& line) { return fieldOf(line, "level").value_or(""); }
+std::string levelOf(const std::string& line) {
+    return fieldOf(line, "level").value_or("");
+}
 
 TEST(Startup, PrintsTheSummaryInOrderWithTheDefaults) {
     RunningAgent agent;
@@ -41,11 +42,13 @@ TEST(Startup, PrintsTheSummaryInOrderWithTheDefaults) {
     ASSERT_EQ(messages.size(), 6u) << agent.process().linesText();
     EXPECT_EQ(messages[0], "logging trap verdicts");
     EXPECT_EQ(messages[1], "challenge off, from meter level calm");
-    EXPECT_EQ(messages[2], "meter level from the backend queue: hot at 4, severe at 16, held 300 s");
+    EXPECT_EQ(messages[2],
+              "meter level from the backend queue: hot at 4, severe at 16, held 300 s");
     EXPECT_TRUE(messages[3].starts_with("connection memory 256 MiB: up to "));
     EXPECT_TRUE(messages[3].ends_with(" connections, 1024 buffer chunks of 64 KiB"));
     EXPECT_EQ(messages[4], "SPOP on " + agent.socketPath());
-    EXPECT_EQ(messages[5], "metrics on 127.0.0.1:" + std::to_string(agent.metricsPort()) + "/metrics");
+    EXPECT_EQ(messages[5],
+              "metrics on 127.0.0.1:" + std::to_string(agent.metricsPort()) + "/metrics");
     for (const std::string& line : agent.process().lines()) EXPECT_EQ(levelOf(line), "info");
     EXPECT_EQ(agent.metric("vorn_spoa_reloads_total"), 1);
 }

@@ -54,20 +54,19 @@ TEST_P(HelloMaxFrameSize, AnswersTheSmallerOfTheOfferAndTheFrameLimit) {
 
 INSTANTIATE_TEST_SUITE_P(
     Offers, HelloMaxFrameSize,
-    testing::Values(HelloCase{"HaproxysOffer", {{"max-frame-size", uint32Value(16380)}}, 16380},
-                    HelloCase{"Small", {{"max-frame-size", uint32Value(1024)}}, 1024},
-                    HelloCase{"Large", {{"max-frame-size", uint32Value(100000)}}, 16384},
-                    HelloCase{"Negative", {{"max-frame-size", int32Value(-5)}}, 0},
-                    HelloCase{"AsText", {{"max-frame-size", stringValue("1024")}}, 16384},
-                    HelloCase{"Missing", {{"supported-versions", stringValue("2.0")}}, 16384},
-                    HelloCase{"LastWins",
-                              {{"max-frame-size", uint32Value(1000)},
-                               {"max-frame-size", uint64Value(2000)}},
-                              2000},
-                    HelloCase{"HealthcheckAsText",
-                              {{"healthcheck", stringValue("true")},
-                               {"max-frame-size", uint32Value(16380)}},
-                              16380}),
+    testing::Values(
+        HelloCase{"HaproxysOffer", {{"max-frame-size", uint32Value(16380)}}, 16380},
+        HelloCase{"Small", {{"max-frame-size", uint32Value(1024)}}, 1024},
+        HelloCase{"Large", {{"max-frame-size", uint32Value(100000)}}, 16384},
+        HelloCase{"Negative", {{"max-frame-size", int32Value(-5)}}, 0},
+        HelloCase{"AsText", {{"max-frame-size", stringValue("1024")}}, 16384},
+        HelloCase{"Missing", {{"supported-versions", stringValue("2.0")}}, 16384},
+        HelloCase{"LastWins",
+                  {{"max-frame-size", uint32Value(1000)}, {"max-frame-size", uint64Value(2000)}},
+                  2000},
+        HelloCase{"HealthcheckAsText",
+                  {{"healthcheck", stringValue("true")}, {"max-frame-size", uint32Value(16380)}},
+                  16380}),
     [](const auto& info) { return info.param.name; });
 
 TEST_F(SpopProtocol, AHealthCheckIsAnsweredAndClosed) {
@@ -80,7 +79,8 @@ TEST_F(SpopProtocol, AHealthCheckIsAnsweredAndClosed) {
 
 TEST_F(SpopProtocol, ADisconnectIsAnsweredAloneEvenWithANotifyBehindIt) {
     ASSERT_TRUE(client.hello());
-    ASSERT_TRUE(client.send(haproxyDisconnect(2, "a timeout occurred") + notify(1, 1, VornCheck{})));
+    ASSERT_TRUE(
+        client.send(haproxyDisconnect(2, "a timeout occurred") + notify(1, 1, VornCheck{})));
     auto reply = client.receive();
     ASSERT_TRUE(reply && reply->is(FrameType::AgentDisconnect));
     EXPECT_EQ(reply->uintItem("status-code"), 0u);
@@ -118,7 +118,8 @@ TEST_F(SpopProtocol, ANotifyWithoutTheAgentsMessageGetsPassAndCountsNothing) {
     ASSERT_TRUE(client.send(notify(3, 9, {other})));
     auto reply = client.receive();
     ASSERT_TRUE(reply && reply->is(FrameType::Ack));
-    EXPECT_EQ(reply->setVars, (std::vector<std::pair<std::string, std::string>>{{"vorn_verdict", "pass"}}));
+    EXPECT_EQ(reply->setVars,
+              (std::vector<std::pair<std::string, std::string>>{{"vorn_verdict", "pass"}}));
     std::string page = agent.metrics();
     EXPECT_EQ(page.find("vorn_spoa_decisions_total{"), std::string::npos);
     EXPECT_NE(page.find("vorn_spoa_notify_seconds_count{path=\"direct\"} 0\n"), std::string::npos);
@@ -151,7 +152,8 @@ TEST_F(SpopProtocol, AFrameAtTheLengthLimitIsAnswered) {
     // Pad the header block so that the frame's length field reads 16384.
     check.headers = headerBlock({{"host", VORN_SITE_DOMAIN}, {"x-pad", ""}});
     std::size_t base = notify(1, 1, check).size();
-    check.headers = headerBlock({{"host", VORN_SITE_DOMAIN}, {"x-pad", std::string(16388 - base - 2, 'p')}});
+    check.headers =
+        headerBlock({{"host", VORN_SITE_DOMAIN}, {"x-pad", std::string(16388 - base - 2, 'p')}});
     Bytes big = notify(1, 1, check);
     ASSERT_EQ(big.substr(0, 4), bigEndian32(16384)) << big.size();
     ASSERT_TRUE(client.send(big));
@@ -212,13 +214,16 @@ INSTANTIATE_TEST_SUITE_P(
         Malformed{"LengthFour", bigEndian32(4) + "\x03\x00\x00\x00"},
         Malformed{"LengthZero", bigEndian32(0)},
         Malformed{"NoFrameId", bigEndian32(6) + Bytes("\x03\x00\x00\x00\x01\x05", 6)},
-        Malformed{"StreamIdRunsPastTheFrame", bigEndian32(7) + Bytes("\x03\x00\x00\x00\x01\xF0\xF0", 7)},
+        Malformed{"StreamIdRunsPastTheFrame",
+                  bigEndian32(7) + Bytes("\x03\x00\x00\x00\x01\xF0\xF0", 7)},
         Malformed{"MoreArgumentsThanItems",
                   notifyPayload({{"vorn-check", {{"path", stringValue("/")}}, 2}})},
         Malformed{"ReservedTypeCode",
                   notifyPayload({{"vorn-check", {{"path", Bytes("\x0A", 1)}}}})},
-        Malformed{"TruncatedArgumentInAnotherMessage",
-                  notifyPayload({{"other", {{"x", Bytes("\x08\x05" "ab", 4)}}}})},
+        Malformed{"TruncatedArgumentInAnotherMessage", notifyPayload({{"other",
+                                                                       {{"x", Bytes("\x08\x05"
+                                                                                    "ab",
+                                                                                    4)}}}})},
         Malformed{"HelloItemTruncated",
                   frame(FrameType::HaproxyHello, finFlag, 0, 0, spopString("max-frame-size"))}),
     [](const auto& info) { return info.param.name; });

@@ -24,7 +24,7 @@ std::uint32_t readBigEndian32(std::string_view bytes) {
 
 // Walks the bytes of one frame, naming the offset of whatever goes wrong.
 class Reader {
-  public:
+public:
     explicit Reader(std::string_view bytes, std::size_t position)
         : bytes_(bytes), position_(position) {}
 
@@ -60,7 +60,7 @@ class Reader {
                        std::to_string(position_));
     }
 
-  private:
+private:
     std::string_view bytes_;
     std::size_t position_;
 };

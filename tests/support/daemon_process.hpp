@@ -29,7 +29,7 @@ struct LaunchOptions {
 // output is the test's. The destructor kills the process with SIGKILL if it
 // still runs and reaps it; only this process is ever signalled, by its PID.
 class DaemonProcess {
-  public:
+public:
     explicit DaemonProcess(std::vector<std::string> arguments, LaunchOptions options = {});
     ~DaemonProcess();
     DaemonProcess(const DaemonProcess&) = delete;
@@ -59,7 +59,7 @@ class DaemonProcess {
     // it when the timeout passes. Nothing when the process is still running.
     [[nodiscard]] std::optional<int> waitExit(Millis timeout = defaultTimeout);
 
-  private:
+private:
     void start(const std::vector<std::string>& command, const std::vector<std::string>& env);
     void readUntilEnd();
     void takeBytes(std::string_view bytes);

@@ -12,7 +12,7 @@ inline constexpr Millis defaultTimeout{5000};
 
 // A point in time after which a wait gives up.
 class Deadline {
-  public:
+public:
     explicit Deadline(Millis timeout) : end_(std::chrono::steady_clock::now() + timeout) {}
 
     [[nodiscard]] bool passed() const { return std::chrono::steady_clock::now() >= end_; }
@@ -26,7 +26,7 @@ class Deadline {
         return left > 1'000'000 ? 1'000'000 : static_cast<int>(left);
     }
 
-  private:
+private:
     std::chrono::steady_clock::time_point end_;
 };
 

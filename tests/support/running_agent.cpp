@@ -33,7 +33,9 @@ RunningAgent::RunningAgent(std::vector<std::string> extraArguments, LaunchOption
     EXPECT_TRUE(ready_) << process_.linesText();
 }
 
-std::optional<SpopClient> RunningAgent::connect() const { return SpopClient::connect(socketPath_); }
+std::optional<SpopClient> RunningAgent::connect() const {
+    return SpopClient::connect(socketPath_);
+}
 
 std::string RunningAgent::metrics() const {
     auto response = httpGet(metricsPort_, "/metrics");

@@ -16,8 +16,7 @@ namespace vorn::test {
 // --socket and --metrics, so they may override them.
 class RunningAgent {
 public:
-    explicit RunningAgent(std::vector<std::string> extraArguments = {},
-                          LaunchOptions options = {});
+    explicit RunningAgent(std::vector<std::string> extraArguments = {}, LaunchOptions options = {});
 
     // True when the daemon printed its last start-up line.
     [[nodiscard]] bool ready() const { return ready_; }

@@ -35,13 +35,13 @@ bool writeAll(int fd, std::string_view bytes);
 // `script` with the connected socket (non-blocking) on a thread; the socket
 // is closed when the script returns. The destructor waits for the script.
 class ScriptedPeer {
-  public:
+public:
     ScriptedPeer(int listenFd, std::function<void(int)> script);
     ~ScriptedPeer();
     ScriptedPeer(const ScriptedPeer&) = delete;
     ScriptedPeer& operator=(const ScriptedPeer&) = delete;
 
-  private:
+private:
     void run(const std::function<void(int)>& script);
 
     int listenFd_;

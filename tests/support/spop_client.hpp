@@ -18,7 +18,7 @@ namespace vorn::test {
 // bounded; a timeout, an unexpected close or a malformed frame is reported as
 // a test failure and the call returns false or nothing.
 class SpopClient {
-  public:
+public:
     // Connects to the unix socket at `path`, retrying while nothing listens
     // there yet, until the timeout passes.
     [[nodiscard]] static std::optional<SpopClient> connect(const std::string& path,
@@ -59,7 +59,7 @@ class SpopClient {
 
     [[nodiscard]] int descriptor() const { return fd_; }
 
-  private:
+private:
     explicit SpopClient(int fd) : fd_(fd) {}
 
     int fd_ = -1;

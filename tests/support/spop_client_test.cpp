@@ -36,7 +36,7 @@ Bytes readFrame(int fd) {
 }
 
 class SpopClientTest : public testing::Test {
-  protected:
+protected:
     TempDir dir;
     std::string path = dir.file("agent.sock");
 };

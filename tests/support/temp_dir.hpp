@@ -10,7 +10,7 @@ namespace vorn::test {
 // unix socket address. An empty path (and a test failure) when it cannot be
 // made.
 class TempDir {
-  public:
+public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -20,7 +20,7 @@ class TempDir {
     // The path of `name` inside the directory.
     [[nodiscard]] std::string file(std::string_view name) const;
 
-  private:
+private:
     std::string path_;
 };
 

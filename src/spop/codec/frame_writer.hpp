@@ -16,7 +16,7 @@ namespace vorn {
 // a programming error; debug builds assert, release builds drop the bytes
 // that do not fit.
 class FrameWriter {
-  public:
+public:
     static constexpr std::size_t capacity = 512;
 
     // Starts a frame: type, flags with only FIN set, stream-id, frame-id.
@@ -32,7 +32,7 @@ class FrameWriter {
     // writer that stays valid until the next begin.
     [[nodiscard]] std::span<const std::byte> finish();
 
-  private:
+private:
     void putByte(std::uint8_t value);
     void putVarint(std::uint64_t value);
     void putBytes(std::span<const std::byte> bytes);

@@ -21,7 +21,7 @@ struct KvItem {
 // data; there is no count). Used for HELLO payloads and, a counted number of
 // items at a time, for NOTIFY message arguments.
 class KvReader {
-  public:
+public:
     explicit KvReader(std::span<const std::byte> data, std::size_t start = 0)
         : data_(data), position_(start < data.size() ? start : data.size()) {}
 
@@ -33,7 +33,7 @@ class KvReader {
     // Offset just past the last item read, from the start of the data.
     [[nodiscard]] std::size_t position() const { return position_; }
 
-  private:
+private:
     std::span<const std::byte> data_;
     std::size_t position_;
 };
