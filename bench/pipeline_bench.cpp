@@ -13,6 +13,8 @@
 #include "decision/request_decision.hpp"
 #include "loop/connection_limits.hpp"
 #include "spop/codec/frame.hpp"
+#include "support/spop_wire.hpp"
+#include "support/vorn_check.hpp"
 
 namespace vorn {
 namespace {
@@ -28,49 +30,19 @@ const std::vector<std::string> paths = {
     "/owner/repo/archive/0123456789abcdef0123456789abcdef01234567.tar.gz",
 };
 
-void appendVarint(std::string& out, std::uint64_t value) {
-    if (value < 240) {
-        out.push_back(static_cast<char>(value));
-        return;
-    }
-    out.push_back(static_cast<char>(value | 0xF0));
-    value = (value - 240) >> 4;
-    while (value >= 128) {
-        out.push_back(static_cast<char>(value | 0x80));
-        value = (value - 128) >> 7;
-    }
-    out.push_back(static_cast<char>(value));
-}
-
-void appendString(std::string& out, std::string_view text) {
-    appendVarint(out, text.size());
-    out.append(text);
-}
-
-// A key and a typed value: its type byte, then the value's own bytes.
-void appendItem(std::string& out, std::string_view key, char type, std::string_view value) {
-    appendString(out, key);
-    out.push_back(type);
-    out.append(value);
-}
-
 // A NOTIFY payload as HAProxy sends it for a browser's request.
-std::string notifyPayload(std::string_view path) {
-    std::string headers =
-        "host: forge.example\r\nuser-agent: Mozilla/5.0 (X11; Linux x86_64; rv:128.0)\r\n"
-        "accept: text/html\r\nreferer: https://forge.example/owner/repo\r\n"
-        "cookie: lang=en; forge_session=0123456789abcdef\r\nsec-fetch-site: same-origin\r\n\r\n";
-    std::string payload;
-    appendString(payload, "vorn-check");
-    payload.push_back('\x05');
-    appendItem(payload, "ip", '\x06', std::string_view("\xC6\x33\x64\x07", 4));
-    appendItem(payload, "backlog", '\x04', "\x02");
-    appendItem(payload, "method", '\x08', "\x03GET");
-    appendItem(payload, "path", '\x08', "");
-    appendString(payload, path);
-    appendItem(payload, "headers", '\x08', "");
-    appendString(payload, headers);
-    return payload;
+std::string notifyPayload(const std::string& path) {
+    test::VornCheck check;
+    check.ip = test::Ipv4Bytes{198, 51, 100, 7};
+    check.backlog = std::int64_t{2};
+    check.path = path;
+    check.headers = test::headerBlock({{"host", "forge.example"},
+                                       {"user-agent", "Mozilla/5.0 (X11; Linux x86_64; rv:128.0)"},
+                                       {"accept", "text/html"},
+                                       {"referer", "https://forge.example/owner/repo"},
+                                       {"cookie", "lang=en; forge_session=0123456789abcdef"},
+                                       {"sec-fetch-site", "same-origin"}});
+    return test::messageList({check.message()});
 }
 
 std::span<const std::byte> bytesOf(const std::string& text) {
