@@ -57,7 +57,6 @@ public:
     [[nodiscard]] std::optional<AgentFrame> decide(const VornCheck& check,
                                                    Millis timeout = defaultTimeout);
 
-    [[nodiscard]] int descriptor() const { return fd_; }
 
 private:
     explicit SpopClient(int fd) : fd_(fd) {}
