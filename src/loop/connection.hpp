@@ -52,7 +52,6 @@ struct Connection : EventOwner {
     bool parked = false;
     bool closeAfterFlush = false;
     bool closed = false;
-    std::uint16_t parkedSlot = 0;
 
     // List links: open connections, chunk-wait list, close list (which also
     // links free records).

@@ -135,7 +135,6 @@ std::size_t EventLoop::convertEvents(std::span<const kev::Event> events) {
         switch (kernel.filter) {
             case kev::Filter::signal:
                 event.signal = static_cast<int>(kernel.ident);
-                event.count = kernel.data > 1 ? static_cast<std::uint32_t>(kernel.data) : 1;
                 break;
             case kev::Filter::write:
                 writeInterest_.erase(static_cast<int>(kernel.ident));

@@ -42,7 +42,6 @@ protected:
 struct LoopEvent {
     EventOwner* owner = nullptr;
     std::uint64_t data = 0;
-    std::uint32_t count = 0;
     int signal = 0;
     bool readable = false;
     bool writable = false;

@@ -114,6 +114,7 @@ void ConnectionProtocol::handleFrames(Connection& connection) {
         }
         offset += cut.totalSize;
     }
+    if (offset == 0) return;
     std::memmove(connection.input, connection.input + offset, connection.inputFill - offset);
     connection.inputFill -= offset;
 }
