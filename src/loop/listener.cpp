@@ -36,18 +36,6 @@ Error bindError(int error) {
     }
 }
 
-Error lstatError(int error) {
-    switch (error) {
-        case EACCES:
-        case EPERM:
-            return Error::AccessDenied;
-        case ENAMETOOLONG:
-            return Error::NameTooLong;
-        default:
-            return fileSystemError(error);
-    }
-}
-
 sockaddr_un unixAddress(const char* path, std::size_t length) {
     sockaddr_un address{};
 #if defined(__FreeBSD__) || defined(__APPLE__)
@@ -96,7 +84,7 @@ std::expected<ProbeAnswer, Error> probeHolder(const sockaddr_un& address) {
 std::expected<void, Error> probeStaleSocket(int fd, const sockaddr_un& address, const char* path) {
     struct stat before {};
     bool present = ::lstat(path, &before) == 0;
-    if (!present && errno != ENOENT) return std::unexpected(lstatError(errno));
+    if (!present && errno != ENOENT) return std::unexpected(fileSystemError(errno));
     if (present) {
         if (!S_ISSOCK(before.st_mode)) return std::unexpected(Error::PathNotASocket);
         auto answer = probeHolder(address);
@@ -112,7 +100,7 @@ std::expected<void, Error> probeStaleSocket(int fd, const sockaddr_un& address, 
                     return std::unexpected(socketCreationError(errno));
                 }
             } else if (errno != ENOENT) {
-                return std::unexpected(lstatError(errno));
+                return std::unexpected(fileSystemError(errno));
             }
         }
     }

@@ -27,8 +27,7 @@ Agent::Agent(const Settings& settings, EventLoop& loop)
       protocol_(loop, requests_, *this) {}
 
 void Agent::loadKeysAndModel(std::string_view /*reason*/) {
-    // Without receipt keys no challenge can be sent.
-    decision_.challenge.keysLoaded = false;
+    // No receipt key is loaded yet, so no challenge can be sent.
     if (settings_.challengeMode == ChallengeMode::on && !decision_.challenge.keysLoaded) {
         log(LogLevel::error, "--challenge=on without receipt keys: challenges are not sent");
     }
