@@ -11,8 +11,6 @@
 #include "decision/agent_message.hpp"
 #include "decision/path_class.hpp"
 #include "decision/request_decision.hpp"
-#include "loop/connection_limits.hpp"
-#include "spop/codec/frame.hpp"
 #include "support/spop_wire.hpp"
 #include "support/vorn_check.hpp"
 
@@ -86,17 +84,14 @@ void handleNotify(benchmark::State& state) {
     RequestDecision decision(decisionState);
     std::vector<std::string> payloads;
     for (const std::string& path : paths) payloads.push_back(notifyPayload(path));
-    std::array<std::byte, chunkBytes> output{};
-    Connection connection;
-    connection.output = output.data();
     std::size_t next = 0;
     for (auto _ : state) {
-        connection.outputEnd = 0;
-        Frame frame{3, 1, 1, 1, bytesOf(payloads[next])};
-        if (!decision.handleNotify(connection, frame) || connection.outputEnd == 0) {
+        auto reply = decision.handleNotify(bytesOf(payloads[next]));
+        if (!reply) {
             state.SkipWithError("the NOTIFY was not answered");
             break;
         }
+        benchmark::DoNotOptimize(*reply);
         next = (next + 1) % payloads.size();
     }
 }

@@ -1,17 +1,20 @@
-// Hands arbitrary NOTIFY payloads to the whole request pipeline: message
-// walk, arguments, header block and cookies, the rules and the statistics,
-// the challenge policy and the reply. Every payload must either be refused
-// or answered with exactly one ACK that fits the reply room.
+// Hands arbitrary NOTIFY payloads to the SPOP handler and through it to the
+// whole request pipeline: message walk, arguments, header block and cookies,
+// the rules and the statistics, the challenge policy and the reply. Every
+// payload must either close the connection or be answered with exactly one
+// ACK that fits the reply room.
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <span>
+#include <vector>
 
 #include "decision/request_decision.hpp"
-#include "loop/connection_limits.hpp"
 #include "spop/codec/frame.hpp"
+#include "spop/spop_handler.hpp"
 
 namespace {
 
@@ -27,6 +30,46 @@ vorn::ChallengePolicy challengesOn() {
     return policy;
 }
 
+class Decide final : public vorn::NotifyHandler {
+public:
+    explicit Decide(vorn::RequestDecision& decision) : decision_(decision) {}
+    std::expected<vorn::NotifyReply, vorn::Error> handleNotify(
+        std::span<const std::byte> payload) override {
+        return decision_.handleNotify(payload);
+    }
+
+private:
+    vorn::RequestDecision& decision_;
+};
+
+// A connection holding one frame, answering into a plain buffer.
+class OneFrame final : public vorn::ConnectionIo {
+public:
+    explicit OneFrame(std::span<const std::byte> frame) : input_(frame) {}
+
+    std::span<const std::byte> input() const override { return input_; }
+    std::size_t inputSeen() const override { return 0; }
+    void markSeen(std::size_t) override {}
+    void consume(std::size_t bytes) override { input_ = input_.subspan(bytes); }
+    bool reserveReply() override { return true; }
+    void appendReply(std::span<const std::byte> bytes) override {
+        require(bytes.size() <= vorn::replyRoom && output.empty());
+        output.assign(bytes.begin(), bytes.end());
+    }
+    std::span<std::byte> wholeOutput() override { return {}; }
+    void queueOutput(std::size_t, std::size_t) override { std::abort(); }
+    void closeAfterFlush() override { std::abort(); }
+    void close() override { closed = true; }
+    void park(std::uint16_t) override { std::abort(); }
+    bool parked() const override { return false; }
+
+    std::vector<std::byte> output;
+    bool closed = false;
+
+private:
+    std::span<const std::byte> input_;
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -34,19 +77,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static vorn::DecisionState state(vorn::BacklogMeter(4, 16, 300 * vorn::nanosPerSecond),
                                      challengesOn(), vorn::LogVerdicts::all, stats);
     static vorn::RequestDecision decision(state);
-    static std::array<std::byte, vorn::chunkBytes> output;
+    static Decide decide(decision);
+    static vorn::SpopHandler handler(decide);
+    constexpr std::size_t headerAfterLength = 7;  // type, four flag bytes, two ids
+    if (size > vorn::maxFrameLength - headerAfterLength) return 0;
 
-    vorn::Connection connection;
-    connection.output = output.data();
-    vorn::Frame frame{3, 1, 7, 1, std::span(reinterpret_cast<const std::byte*>(data), size)};
-    auto handled = decision.handleNotify(connection, frame);
-    if (handled) {
-        require(connection.outputEnd > 0 && connection.outputEnd <= vorn::replyRoom);
-        vorn::CutFrame cut = vorn::cutFrame({output.data(), connection.outputEnd});
-        require(cut.status == vorn::CutFrame::Status::frame &&
-                cut.totalSize == connection.outputEnd && cut.frame.type == 103);
-    } else {
-        require(connection.outputEnd == 0);
+    // NOTIFY with FIN set, stream-id 7, frame-id 1, then the payload.
+    const auto length = static_cast<std::uint32_t>(headerAfterLength + size);
+    std::vector<std::byte> frame = {
+        std::byte(length >> 24), std::byte(length >> 16), std::byte(length >> 8),
+        std::byte(length),       std::byte{3},            std::byte{0},
+        std::byte{0},            std::byte{0},            std::byte{1},
+        std::byte{7},            std::byte{1}};
+    frame.insert(frame.end(), reinterpret_cast<const std::byte*>(data),
+                 reinterpret_cast<const std::byte*>(data) + size);
+
+    OneFrame connection(frame);
+    handler.onInput(connection);
+    if (connection.closed) {
+        require(connection.output.empty());
+        return 0;
     }
+    require(connection.input().empty());
+    vorn::CutFrame cut = vorn::cutFrame(connection.output);
+    require(cut.status == vorn::CutFrame::Status::frame &&
+            cut.totalSize == connection.output.size() && cut.frame.type == 103);
     return 0;
 }

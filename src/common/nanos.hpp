@@ -11,6 +11,8 @@ __extension__ using Nanos = __int128;
 inline constexpr Nanos nanosPerSecond = 1'000'000'000;
 
 [[nodiscard]] Nanos wallClockNanos();
+// Time that never steps (CLOCK_MONOTONIC), for deadlines.
+[[nodiscard]] Nanos steadyNanos();
 
 // Whole milliseconds since the epoch, rounded toward negative infinity.
 [[nodiscard]] std::int64_t wallClockMillis();

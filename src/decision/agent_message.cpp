@@ -41,7 +41,6 @@ std::expected<Message, Error> readMessageHead(std::span<const std::byte> payload
 }
 
 void readBacklog(const TypedValue& value, RequestFacts& facts) {
-    facts.backlogPresent = true;
     if (value.tag == ValueTag::signedInt) {
         std::int64_t n = value.signedInteger();
         facts.backlog = static_cast<std::uint32_t>(
@@ -49,8 +48,7 @@ void readBacklog(const TypedValue& value, RequestFacts& facts) {
     } else if (value.tag == ValueTag::unsignedInt) {
         facts.backlog = static_cast<std::uint32_t>(std::min(value.integer, backlogCeiling));
     } else {
-        facts.backlog = 0;
-        facts.backlogPresent = false;
+        facts.backlog.reset();
     }
 }
 

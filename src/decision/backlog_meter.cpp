@@ -4,7 +4,6 @@ namespace vorn {
 
 void BacklogMeter::recordBacklog(std::uint32_t value, Nanos arrival) {
     lastBacklog_ = value;
-    backlogSeen_ = true;
     if (value >= severeThreshold_) severeUntil_ = arrival + hold_;
     if (value >= hotThreshold_) hotUntil_ = arrival + hold_;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "common/meter_level.hpp"
 #include "common/nanos.hpp"
@@ -27,8 +28,8 @@ public:
     // path-class group is hot, else calm.
     [[nodiscard]] MeterLevel level(Nanos now, const ClassWindows& windows) const;
 
-    [[nodiscard]] std::uint32_t lastBacklog() const { return lastBacklog_; }
-    [[nodiscard]] bool backlogSeen() const { return backlogSeen_; }
+    // The queue length last received, if any was.
+    [[nodiscard]] std::optional<std::uint32_t> lastBacklog() const { return lastBacklog_; }
 
 private:
     std::uint32_t hotThreshold_;
@@ -39,8 +40,7 @@ private:
     static constexpr Nanos longAgo = -(Nanos{1} << 126);
     Nanos hotUntil_ = longAgo;
     Nanos severeUntil_ = longAgo;
-    std::uint32_t lastBacklog_ = 0;
-    bool backlogSeen_ = false;
+    std::optional<std::uint32_t> lastBacklog_;
 };
 
 }  // namespace vorn

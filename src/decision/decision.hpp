@@ -1,5 +1,7 @@
 #pragma once
 
+#include <optional>
+
 #include "common/path_class.hpp"
 #include "common/verdict.hpp"
 
@@ -7,15 +9,14 @@ namespace vorn {
 
 // The verdict rules' judgement of one request.
 struct Decision {
-    PathClass pathClass = PathClass::page;
-    bool hasClass = false;  // false only for gateway decisions
+    std::optional<PathClass> pathClass;  // none only for gateway decisions
     Verdict verdict = Verdict::pass;
     Reason reason = Reason::gateway;
     bool challengeable = false;
 
     // Counter slot: the class, or the gateway slot for a decision without one.
     [[nodiscard]] constexpr std::size_t classSlot() const {
-        return hasClass ? indexOf(pathClass) : gatewaySlot;
+        return pathClass ? indexOf(*pathClass) : gatewaySlot;
     }
 };
 

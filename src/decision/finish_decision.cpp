@@ -1,20 +1,12 @@
 #include "decision/finish_decision.hpp"
 
-#include <array>
-#include <optional>
-
 #include "common/decimal.hpp"
 #include "decision/challenge_policy.hpp"
 #include "observe/verdict_log.hpp"
-#include "spop/codec/frame_writer.hpp"
-#include "spop/connection_protocol.hpp"
 
 namespace vorn {
 
 namespace {
-
-// A difficulty that needs more characters is not sent at all.
-constexpr std::size_t difficultyTextCapacity = 32;
 
 void countOutcome(DecisionState& state, const Decision& decision, const Decision& final,
                   ReceiptStatus receipt, MeterLevel level) {
@@ -28,15 +20,11 @@ void countOutcome(DecisionState& state, const Decision& decision, const Decision
     }
 }
 
-void writeAck(const AckAddress& ack, const Decision& final,
-              std::optional<std::string_view> difficulty, ReceiptStatus receipt) {
-    FrameWriter writer;
-    writer.begin(FrameType::ack, ack.streamId, ack.frameId);
-    writer.putSetVar("vorn_verdict", verdictName(final.verdict));
-    if (difficulty) writer.putSetVar("vorn_difficulty", *difficulty);
-    if (receipt != ReceiptStatus::none)
-        writer.putSetVar("vorn_receipt", receiptStatusName(receipt));
-    appendOutput(ack.connection, writer.finish());
+// A difficulty that needs more characters than the reply holds is not sent.
+void setDifficulty(NotifyReply& reply, double difficulty) {
+    if (auto text = formatDecimal(difficulty, reply.difficulty)) {
+        reply.difficultyLength = static_cast<std::uint8_t>(text->size());
+    }
 }
 
 void recordLatency(StatsBlock& stats, const RequestSummary& summary) {
@@ -48,35 +36,26 @@ void recordLatency(StatsBlock& stats, const RequestSummary& summary) {
 
 }  // namespace
 
-void finishDecision(DecisionState& state, const AckAddress& ack, const Decision& decision,
-                    const RequestSummary& summary) {
+NotifyReply finishDecision(DecisionState& state, const Decision& decision,
+                           const RequestSummary& summary) {
     MeterLevel level = state.meter.level(wallClockNanos(), state.windows);
     ReceiptStatus receipt = summary.receiptStatus;
     Decision final = applyChallengePolicy(decision, state.challenge, summary.path, receipt, level);
     countOutcome(state, decision, final, receipt, level);
 
-    std::array<char, difficultyTextCapacity> difficultyText{};
-    std::optional<std::string_view> difficulty;
+    NotifyReply reply{.verdict = final.verdict, .receipt = receipt};
     if (final.verdict == Verdict::challenge || final.reason == Reason::gateway) {
-        difficulty = formatDecimal(state.challenge.difficulty[indexOf(level)], difficultyText);
+        setDifficulty(reply, state.challenge.difficulty[indexOf(level)]);
     }
-    writeAck(ack, final, difficulty, receipt);
     recordLatency(state.stats, summary);
 
-    VerdictRecord record{
-        summary.ip,   final.verdict,
-        final.reason, final.classSlot(),
-        summary.path, summary.referer,
-        receipt,      level,
-        difficulty,   summary.scored ? std::optional(summary.score) : std::nullopt};
+    std::optional<std::string_view> difficulty;
+    if (reply.difficultyLength > 0) difficulty = reply.difficultyText();
+    VerdictRecord record{summary.ip,   final.verdict,   final.reason, final.classSlot(),
+                         summary.path, summary.referer, receipt,      level,
+                         difficulty,   summary.score};
     logVerdict(record, state.logVerdicts, state.stats);
-}
-
-void writePassOnlyAck(const AckAddress& ack) {
-    FrameWriter writer;
-    writer.begin(FrameType::ack, ack.streamId, ack.frameId);
-    writer.putSetVar("vorn_verdict", verdictName(Verdict::pass));
-    appendOutput(ack.connection, writer.finish());
+    return reply;
 }
 
 }  // namespace vorn

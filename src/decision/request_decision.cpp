@@ -9,20 +9,16 @@
 
 namespace vorn {
 
-std::expected<void, Error> RequestDecision::handleNotify(Connection& connection,
-                                                         const Frame& frame) {
+std::expected<NotifyReply, Error> RequestDecision::handleNotify(
+    std::span<const std::byte> payload) {
     RequestFacts facts;
     facts.arrival = wallClockNanos();
     std::array<char, ipTextCapacity> ipText{};
-    auto found = readAgentMessage(frame.payload, facts, ipText);
+    auto found = readAgentMessage(payload, facts, ipText);
     if (!found) return std::unexpected(found.error());
-    AckAddress ack{connection, frame.streamId, frame.frameId};
-    if (!*found) {
-        writePassOnlyAck(ack);
-        return {};
-    }
+    if (!*found) return NotifyReply{};
     facts.ipHash = ipHash(facts.ip);
-    if (facts.backlogPresent) state_.meter.recordBacklog(facts.backlog, facts.arrival);
+    if (facts.backlog) state_.meter.recordBacklog(*facts.backlog, facts.arrival);
     Decision decision = decide(facts, state_.windows);
 
     RequestSummary summary;
@@ -30,8 +26,7 @@ std::expected<void, Error> RequestDecision::handleNotify(Connection& connection,
     summary.path = facts.path;
     summary.ip = facts.ip;
     summary.referer = facts.referer;
-    finishDecision(state_, ack, decision, summary);
-    return {};
+    return finishDecision(state_, decision, summary);
 }
 
 }  // namespace vorn

@@ -15,8 +15,7 @@ struct RequestFacts {
     Nanos arrival = 0;
     std::string_view ip;
     std::uint64_t ipHash = 0;
-    std::uint32_t backlog = 0;
-    bool backlogPresent = false;
+    std::optional<std::uint32_t> backlog;
     std::string_view path;
     std::string_view host;
     std::optional<std::string_view> secFetchSite;

@@ -15,7 +15,6 @@ constexpr std::string_view gatewayPrefix = "/.well-known/bramblegate/";
 Decision classified(PathClass pathClass, Verdict verdict, Reason reason,
                     bool challengeable = false) {
     return Decision{.pathClass = pathClass,
-                    .hasClass = true,
                     .verdict = verdict,
                     .reason = reason,
                     .challengeable = challengeable};
@@ -25,7 +24,7 @@ Decision classified(PathClass pathClass, Verdict verdict, Reason reason,
 
 Decision decide(const RequestFacts& facts, ClassWindows& windows) {
     if (facts.path.starts_with(gatewayPrefix)) {
-        return Decision{.hasClass = false, .verdict = Verdict::pass, .reason = Reason::gateway};
+        return Decision{.pathClass = std::nullopt, .verdict = Verdict::pass, .reason = Reason::gateway};
     }
     const PathClass pathClass = classifyPath(facts.path);
     if (isBogusCommitPath(facts.path)) return classified(pathClass, Verdict::trap, Reason::bogus);

@@ -7,19 +7,31 @@
 
 // Accepting under the connection limit: pausing when the limit or the
 // system's resources are exhausted, resuming when a connection is released.
+// A listener with a cap of its own stops accepting while it is full and
+// goes on when one of its connections is released.
 
 namespace vorn {
 
-std::expected<void, Error> EventLoop::openSpopListener(std::string_view path) {
+std::expected<void, Error> EventLoop::openSpopListener(std::string_view path,
+                                                       ConnectionHandler& handler) {
     if (auto opened = vorn::openSpopListener(spop_, path); !opened) return opened;
-    registerListener(spop_);
+    openedListener(spop_, handler, spopChunks_);
     return {};
 }
 
-std::expected<void, Error> EventLoop::openMetricsListener(std::string_view address) {
+std::expected<void, Error> EventLoop::openMetricsListener(std::string_view address,
+                                                          ConnectionHandler& handler) {
     if (auto opened = vorn::openMetricsListener(metrics_, address); !opened) return opened;
-    registerListener(metrics_);
+    metrics_.connectionCap = metricsConnectionCap;
+    metrics_.exchangeTimeout = metricsExchangeTimeout;
+    openedListener(metrics_, handler, metricsChunks_);
     return {};
+}
+
+void EventLoop::openedListener(Listener& listener, ConnectionHandler& handler, ChunkPool& chunks) {
+    listener.handler = &handler;
+    listener.chunks = &chunks;
+    registerListener(listener);
 }
 
 void EventLoop::registerListener(Listener& listener) {
@@ -33,10 +45,14 @@ void EventLoop::acceptLoop(Listener& listener, const LoopEvent* event) {
     } else {
         listener.pending.forget();
     }
-    auto drained = [&listener] { return listener.pending.known && listener.pending.count == 0; };
+    listener.deferred = false;
     for (;;) {
         if (openCount_ >= connectionLimit_) {
             pauseAccept(AcceptError::limit);
+            return;
+        }
+        if (listener.full()) {
+            listener.deferred = true;
             return;
         }
         Connection* connection = records_.take();
@@ -44,41 +60,54 @@ void EventLoop::acceptLoop(Listener& listener, const LoopEvent* event) {
             pauseAccept(AcceptError::resources);
             return;
         }
-        connection->kind =
-            listener.kind == ListenerKind::metrics ? ConnectionKind::metrics : ConnectionKind::spop;
-        int fd = -1;
-        while (!drained()) {
-            fd = ::accept4(listener.fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-            if (fd >= 0) break;
-            int error = errno;
-            if (error == EINTR) continue;
-            if (error == ECONNABORTED || error == EPROTO) {
-                listener.pending.consume(1);
-                continue;
-            }
-            records_.give(connection);
-            if (error == EMFILE || error == ENFILE || error == ENOMEM || error == ENOBUFS) {
-                listener.pending.forget();
-                pauseAccept(AcceptError::resources);
-            } else if (error != EAGAIN && error != EWOULDBLOCK) {
-                listener.pending.forget();
-                ++stats_.acceptErrors[indexOf(AcceptError::socket_error)];
-            }
-            return;
-        }
+        int fd = acceptOne(listener);
         if (fd < 0) {
-            records_.give(connection);
+            records_.give(*connection);
             return;
         }
-        listener.pending.consume(1);
-        connection->fd = fd;
-        connection->openNext = openList_;
-        if (openList_ != nullptr) openList_->openPrev = connection;
-        openList_ = connection;
-        ++openCount_;
-        queueChange({static_cast<std::uintptr_t>(fd), kev::Filter::read, kev::add | kev::clear, 0,
-                     connection});
+        adopt(listener, *connection, fd);
     }
+}
+
+// The next pending connection's descriptor, or -1 when there is none (or
+// accepting had to pause).
+int EventLoop::acceptOne(Listener& listener) {
+    while (!(listener.pending.known && listener.pending.count == 0)) {
+        int fd = ::accept4(listener.fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd >= 0) {
+            listener.pending.consume(1);
+            return fd;
+        }
+        int error = errno;
+        if (error == EINTR) continue;
+        if (error == ECONNABORTED || error == EPROTO) {
+            listener.pending.consume(1);
+            continue;
+        }
+        if (error == EMFILE || error == ENFILE || error == ENOMEM || error == ENOBUFS) {
+            listener.pending.forget();
+            pauseAccept(AcceptError::resources);
+        } else if (error != EAGAIN && error != EWOULDBLOCK) {
+            listener.pending.forget();
+            ++stats_.acceptErrors[indexOf(AcceptError::socket_error)];
+        }
+        return -1;
+    }
+    return -1;
+}
+
+void EventLoop::adopt(Listener& listener, Connection& connection, int fd) {
+    connection.fd = fd;
+    connection.listener = &listener;
+    if (listener.exchangeTimeout) {
+        connection.deadline = steadyNanos() + *listener.exchangeTimeout;
+        ++deadlinesPending_;
+    }
+    listener.connections.pushBack(connection);
+    ++listener.openCount;
+    ++openCount_;
+    queueChange({static_cast<std::uintptr_t>(fd), kev::Filter::read, kev::add | kev::clear, 0,
+                 &connection});
 }
 
 void EventLoop::pauseAccept(AcceptError reason) {

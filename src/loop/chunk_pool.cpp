@@ -7,8 +7,8 @@
 
 namespace vorn {
 
-ChunkPool::ChunkPool(std::uint64_t chunkLimit, StatsBlock& stats)
-    : limit_(chunkLimit), stats_(stats) {}
+ChunkPool::ChunkPool(std::uint64_t limit, std::uint64_t outputReserve, StatsBlock& stats)
+    : limit_(limit), outputReserve_(outputReserve < limit ? outputReserve : 0), stats_(stats) {}
 
 ChunkPool::~ChunkPool() {
     assert(inUse_ == 0);
@@ -19,22 +19,39 @@ ChunkPool::~ChunkPool() {
     }
 }
 
-std::byte* ChunkPool::acquire(Connection& connection) {
+bool ChunkPool::canSupply(ChunkUse use) const {
+    std::uint64_t keep = use == ChunkUse::input ? outputReserve_ : 0;
+    return limit_ - inUse_ > keep;
+}
+
+std::byte* ChunkPool::acquire(Connection& connection, ChunkUse use) {
+    if (canSupply(use)) {
+        if (std::byte* chunk = take()) return chunk;
+    }
+    if (!connection.is(awaitingChunk)) {
+        ++stats_.bufferWaits;
+        connection.set(awaitingChunk);
+        connection.waitingFor = use;
+        waiters_.pushBack(connection);
+    }
+    return nullptr;
+}
+
+// A free chunk first; a new one only when none is free (allocation failure
+// is treated like the limit).
+std::byte* ChunkPool::take() {
     if (freeList_ != nullptr) {
         FreeChunk* chunk = freeList_;
         freeList_ = chunk->next;
         ++inUse_;
         return reinterpret_cast<std::byte*>(chunk);
     }
-    if (allocated_ < limit_) {
-        if (void* chunk = std::malloc(chunkBytes)) {
-            ++allocated_;
-            ++inUse_;
-            return static_cast<std::byte*>(chunk);
-        }
-    }
-    if (!connection.awaitingChunk) appendWaiter(connection);
-    return nullptr;
+    if (allocated_ == limit_) return nullptr;
+    void* chunk = std::malloc(chunkBytes);
+    if (chunk == nullptr) return nullptr;
+    ++allocated_;
+    ++inUse_;
+    return static_cast<std::byte*>(chunk);
 }
 
 void ChunkPool::release(std::byte* chunk) {
@@ -44,34 +61,10 @@ void ChunkPool::release(std::byte* chunk) {
     --inUse_;
 }
 
-void ChunkPool::appendWaiter(Connection& connection) {
-    ++stats_.bufferWaits;
-    connection.awaitingChunk = true;
-    connection.waitNext = nullptr;
-    connection.waitPrev = waitTail_;
-    if (waitTail_ != nullptr) {
-        waitTail_->waitNext = &connection;
-    } else {
-        waitHead_ = &connection;
-    }
-    waitTail_ = &connection;
-}
-
-Connection* ChunkPool::popWaiter() {
-    Connection* first = waitHead_;
-    if (first != nullptr) unlinkWaiter(*first);
-    return first;
-}
-
-void ChunkPool::unlinkWaiter(Connection& connection) {
-    if (!connection.awaitingChunk) return;
-    (connection.waitPrev != nullptr ? connection.waitPrev->waitNext : waitHead_) =
-        connection.waitNext;
-    (connection.waitNext != nullptr ? connection.waitNext->waitPrev : waitTail_) =
-        connection.waitPrev;
-    connection.waitPrev = nullptr;
-    connection.waitNext = nullptr;
-    connection.awaitingChunk = false;
+void ChunkPool::stopWaiting(Connection& connection) {
+    if (!connection.is(awaitingChunk)) return;
+    waiters_.remove(connection);
+    connection.clear(awaitingChunk);
 }
 
 }  // namespace vorn

@@ -2,8 +2,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+
+#include "common/nanos.hpp"
+#include "loop/intrusive_list.hpp"
 
 namespace vorn {
+
+struct Listener;
 
 // What a kernel event's user data points at: a listener or a connection.
 enum class OwnerKind : std::uint8_t { listener, connection };
@@ -26,42 +32,57 @@ struct CountHint {
     }
 };
 
-enum class ConnectionKind : std::uint8_t { spop, metrics };
+enum class ConnectionState : std::uint8_t {
+    open,
+    closingAfterFlush,  // sends what is queued, handles no more input
+    closed,             // on the close list; nothing more is done for it
+};
 
-// One accepted SPOP or metrics connection. Belongs to the loop thread.
-// Buffers are 64 KiB chunks of the loop's pool, held only while needed; the
-// unhandled input always starts at offset 0, output in [outputSent,
-// outputEnd) waits to be sent.
+// Why a connection cannot go on by itself; each stop condition is one bit.
+enum Blocked : std::uint8_t {
+    writeBlocked = 1,    // the last send would have blocked
+    awaitingChunk = 2,   // on its pool's wait list
+    outputStarved = 4,   // input handling stopped until the output drains
+    parkedRequest = 8,   // a request waits outside; input stays unhandled
+};
+
+enum class ChunkUse : std::uint8_t { input, output };
+
+// One accepted connection: its socket, its two buffers and where it stands.
+// Buffers are 64 KiB chunks of its listener's pool, held only while needed;
+// the unconsumed input always starts at offset 0, output in [outputSent,
+// outputEnd) waits to be sent. Belongs to the loop thread.
 struct Connection : EventOwner {
     Connection() : EventOwner{OwnerKind::connection} {}
 
     int fd = -1;
-    ConnectionKind kind = ConnectionKind::spop;
+    Listener* listener = nullptr;  // its handler, pool and connection list
+    ConnectionState state = ConnectionState::open;
+    std::uint8_t blocked = 0;  // Blocked bits
+    ChunkUse waitingFor = ChunkUse::input;
+    std::uint16_t parkedSlot = 0;  // meaningful with parkedRequest
     CountHint readable;
+    std::optional<Nanos> deadline;  // closed if still open by then
 
     std::byte* input = nullptr;
     std::size_t inputFill = 0;
+    std::size_t inputSeen = 0;
     std::byte* output = nullptr;
     std::size_t outputEnd = 0;
     std::size_t outputSent = 0;
 
-    bool writeBlocked = false;
-    bool writeInterest = false;
-    bool outputStarved = false;
-    bool awaitingChunk = false;
-    bool parked = false;
-    bool closeAfterFlush = false;
-    bool closed = false;
+    ListLink openLink;   // its listener's open connections
+    ListLink waitLink;   // its pool's wait list
+    ListLink closeLink;  // the loop's close list, or the free records
 
-    // List links: open connections, chunk-wait list, close list (which also
-    // links free records).
-    Connection* openPrev = nullptr;
-    Connection* openNext = nullptr;
-    Connection* waitPrev = nullptr;
-    Connection* waitNext = nullptr;
-    Connection* closeNext = nullptr;
-
-    [[nodiscard]] bool isMetrics() const { return kind == ConnectionKind::metrics; }
+    [[nodiscard]] bool is(Blocked reason) const { return (blocked & reason) != 0; }
+    void set(Blocked reason) { blocked |= reason; }
+    void clear(Blocked reason) { blocked &= static_cast<std::uint8_t>(~reason); }
+    [[nodiscard]] bool closed() const { return state == ConnectionState::closed; }
 };
+
+using OpenConnections = IntrusiveList<Connection, &Connection::openLink>;
+using WaitingConnections = IntrusiveList<Connection, &Connection::waitLink>;
+using ClosingConnections = IntrusiveList<Connection, &Connection::closeLink>;
 
 }  // namespace vorn

@@ -24,10 +24,8 @@ ConnectionRecords::~ConnectionRecords() {
 }
 
 Connection* ConnectionRecords::take() {
-    Connection* record = free_;
-    if (record != nullptr) {
-        free_ = record->closeNext;
-    } else {
+    Connection* record = free_.popFront();
+    if (record == nullptr) {
         if (blocks_ == nullptr || carvedInLastBlock_ == recordsPerBlock) {
             auto* block = new (std::nothrow) Block{};
             if (block == nullptr) return nullptr;
@@ -41,9 +39,8 @@ Connection* ConnectionRecords::take() {
     return record;
 }
 
-void ConnectionRecords::give(Connection* record) {
-    record->closeNext = free_;
-    free_ = record;
+void ConnectionRecords::give(Connection& record) {
+    free_.pushFront(record);
 }
 
 }  // namespace vorn

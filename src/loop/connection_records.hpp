@@ -16,14 +16,14 @@ public:
 
     // A fresh record, or nullptr when no memory can be had.
     [[nodiscard]] Connection* take();
-    void give(Connection* record);
+    void give(Connection& record);
 
 private:
     struct Block;
 
     Block* blocks_ = nullptr;
     std::size_t carvedInLastBlock_ = 0;
-    Connection* free_ = nullptr;
+    ClosingConnections free_;  // a free record is on no other list
 };
 
 }  // namespace vorn

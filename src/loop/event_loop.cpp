@@ -1,5 +1,6 @@
 #include "loop/event_loop.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <new>
@@ -41,10 +42,13 @@ std::expected<std::unique_ptr<EventLoop>, Error> EventLoop::create(std::uint64_t
     return loop;
 }
 
+// The last sixteenth of SPOP's chunks (at least one) only goes to output.
 EventLoop::EventLoop(kev::Kqueue queue, std::uint64_t connectionLimit, std::uint64_t chunkLimit)
     : queue_(std::move(queue)),
+      spopChunks_(chunkLimit - metricsChunkShare,
+                  std::max<std::uint64_t>(1, (chunkLimit - metricsChunkShare) / 16), stats_),
+      metricsChunks_(metricsChunkShare, 0, stats_),
       connectionLimit_(connectionLimit),
-      chunks_(chunkLimit, stats_),
       completions_(*this) {
     stats_.connectionLimit = connectionLimit;
     stats_.chunks[indexOf(ChunkGauge::limit)] = chunkLimit;
@@ -74,35 +78,9 @@ void EventLoop::queueChange(const kev::Change& change) {
     if (!changes_.append(change)) setError(Error::OutOfMemory);
 }
 
-bool EventLoop::armWritable(Connection& connection) {
-    if (writeInterest_.contains(connection.fd)) return true;
-    if (!writeInterest_.insert(connection.fd)) {
-        setError(Error::OutOfMemory);
-        return false;
-    }
-    queueChange({static_cast<std::uintptr_t>(connection.fd), kev::Filter::write,
-                 kev::add | kev::oneshot, 0, &connection});
-    return true;
-}
-
-void EventLoop::cancelWritable(Connection& connection) {
-    if (writeInterest_.erase(connection.fd)) {
-        queueChange({static_cast<std::uintptr_t>(connection.fd), kev::Filter::write, kev::remove, 0,
-                     nullptr});
-    }
-}
-
-void EventLoop::close(Connection& connection) {
-    if (connection.closed) return;
-    connection.closed = true;
-    connection.closeNext = nullptr;
-    (closeTail_ != nullptr ? closeTail_->closeNext : closeHead_) = &connection;
-    closeTail_ = &connection;
-}
-
 Error EventLoop::run() {
     for (;;) {
-        if (loopError_ != Error{}) return loopError_;
+        if (loopError_) return *loopError_;
         if (waitFailed_.exchange(false)) return Error::WaitFailed;
         auto waited = queue_.wait(changes_.view(), kernelEvents_);
         changes_.clear();
@@ -169,99 +147,130 @@ void EventLoop::handle(const LoopEvent& event) {
     }
 }
 
+// A waiting connection ignores readiness but not its peer's going: a peer
+// that leaves must not keep its descriptor and chunks.
 void EventLoop::handleConnectionEvent(Connection& connection, const LoopEvent& event) {
-    if (connection.closed) return;
+    if (connection.closed()) return;
     if (event.error) {
         close(connection);
         return;
     }
-    if (connection.awaitingChunk) return;
-    if (event.writable && connection.writeBlocked) {
-        connection.writeBlocked = false;
-        handler_->process(connection);
-        handler_->onReadable(connection);
+    if (connection.is(awaitingChunk)) {
+        if (event.endOfStream) close(connection);
+        return;
+    }
+    if (event.writable && connection.is(writeBlocked)) {
+        connection.clear(writeBlocked);
+        process(connection);
+        onReadable(connection);
     } else if (event.readable || event.endOfStream) {
         connection.readable.known = event.data > 0 && !event.endOfStream;
         connection.readable.count = connection.readable.known ? event.data : 0;
-        handler_->onReadable(connection);
+        onReadable(connection);
     }
 }
 
 void EventLoop::handleWake() {
-    if (reloadRequested.exchange(false)) handler_->reload();
     for (const Completion& completion : completions_.drain(drained_)) {
         handler_->onCompletion(completion);
     }
 }
 
 void EventLoop::endIteration() {
+    if (deadlinesPending_ > 0) closeOverdue();
     reapClosed();
-    if (chunks_.hasWaiters()) {
-        resumeWaiters();
-        reapClosed();
+    for (ChunkPool* pool : {&spopChunks_, &metricsChunks_}) {
+        if (!pool->waiters().empty()) {
+            resumeWaiters(*pool);
+            reapClosed();
+        }
     }
     publishGauges();
 }
 
-// Waiters are served strictly in order, at most one per open connection per
-// iteration, and only at the end of an iteration.
-void EventLoop::resumeWaiters() {
+// Waiters are served in the order they started waiting, at most one per
+// open connection per iteration, and only at the end of an iteration. One
+// that waits for input while only the output reserve is left stays in its
+// place, and those behind it that wait for output go first.
+void EventLoop::resumeWaiters(ChunkPool& pool) {
     std::uint64_t budget = openCount_;
-    while (budget > 0 && chunks_.canSupply() && chunks_.hasWaiters()) {
-        Connection* waiter = chunks_.popWaiter();
-        if (!waiter->closed) {
-            handler_->process(*waiter);
-            handler_->onReadable(*waiter);
+    Connection* waiter = pool.waiters().front();
+    while (waiter != nullptr && budget > 0 && pool.canSupply(ChunkUse::output)) {
+        Connection* next = WaitingConnections::next(*waiter);
+        if (pool.canSupply(waiter->waitingFor)) {
+            pool.stopWaiting(*waiter);
+            if (!waiter->closed()) {
+                process(*waiter);
+                onReadable(*waiter);
+            }
+            --budget;
         }
-        --budget;
+        waiter = next;
+    }
+}
+
+// Connections past their deadline are closed. There are no timers: this runs
+// at the end of every iteration while such a connection is open, and a new
+// connection knocking on a full listener makes an iteration.
+void EventLoop::closeOverdue() {
+    Nanos now = steadyNanos();
+    for (Listener* listener : {&spop_, &metrics_}) {
+        if (!listener->exchangeTimeout) continue;
+        for (Connection* connection = listener->connections.front(); connection != nullptr;
+             connection = OpenConnections::next(*connection)) {
+            if (now >= *connection->deadline) close(*connection);
+        }
     }
 }
 
 void EventLoop::reapClosed() {
     bool released = false;
-    while (closeHead_ != nullptr) {
-        Connection* connection = closeHead_;
-        closeHead_ = connection->closeNext;
+    while (Connection* connection = closing_.popFront()) {
         release(*connection);
         released = true;
     }
-    closeTail_ = nullptr;
-    if (released && acceptPaused_) resumeAccept();
+    if (!released) return;
+    if (acceptPaused_) {
+        resumeAccept();
+        return;
+    }
+    for (Listener* listener : {&spop_, &metrics_}) {
+        if (listener->deferred && !listener->full()) acceptLoop(*listener, nullptr);
+    }
 }
 
 void EventLoop::release(Connection& connection) {
-    (connection.openPrev != nullptr ? connection.openPrev->openNext : openList_) =
-        connection.openNext;
-    if (connection.openNext != nullptr) connection.openNext->openPrev = connection.openPrev;
-    chunks_.unlinkWaiter(connection);
-    if (connection.input != nullptr) chunks_.release(connection.input);
-    if (connection.output != nullptr) chunks_.release(connection.output);
+    Listener& listener = *connection.listener;
+    listener.connections.remove(connection);
+    --listener.openCount;
+    if (connection.deadline) --deadlinesPending_;
+    listener.chunks->stopWaiting(connection);
+    if (connection.input != nullptr) listener.chunks->release(connection.input);
+    if (connection.output != nullptr) listener.chunks->release(connection.output);
     // No queued change may reach the kernel for a descriptor that is about
     // to be closed and may be reused.
     writeInterest_.erase(connection.fd);
     changes_.removeDescriptor(connection.fd);
     queue_.closeDescriptor(connection.fd);
-    records_.give(&connection);
+    records_.give(connection);
     --openCount_;
 }
 
 void EventLoop::publishGauges() {
     stats_.connections = openCount_;
-    stats_.chunks[indexOf(ChunkGauge::in_use)] = chunks_.inUse();
-    stats_.chunks[indexOf(ChunkGauge::allocated)] = chunks_.allocated();
+    stats_.chunks[indexOf(ChunkGauge::in_use)] = spopChunks_.inUse() + metricsChunks_.inUse();
+    stats_.chunks[indexOf(ChunkGauge::allocated)] =
+        spopChunks_.allocated() + metricsChunks_.allocated();
 }
 
 void EventLoop::tearDown() {
-    for (Connection* connection = openList_; connection != nullptr;
-         connection = connection->openNext) {
-        close(*connection);
+    for (Listener* listener : {&spop_, &metrics_}) {
+        for (Connection* connection = listener->connections.front(); connection != nullptr;
+             connection = OpenConnections::next(*connection)) {
+            close(*connection);
+        }
     }
-    while (closeHead_ != nullptr) {
-        Connection* connection = closeHead_;
-        closeHead_ = connection->closeNext;
-        release(*connection);
-    }
-    closeTail_ = nullptr;
+    while (Connection* connection = closing_.popFront()) release(*connection);
     closeListener(spop_, queue_);
     closeListener(metrics_, queue_);
     if (watchesSighup_) signal_table::restore(queue_, SIGHUP);

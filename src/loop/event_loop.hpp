@@ -9,6 +9,7 @@
 #include <span>
 #include <string_view>
 
+#include "common/connection_io.hpp"
 #include "common/error.hpp"
 #include "loop/change_list.hpp"
 #include "loop/chunk_pool.hpp"
@@ -22,13 +23,9 @@
 
 namespace vorn {
 
-// What the loop calls for connections and wake-ups; the process wires in the
-// protocol handlers, so that the loop knows them only through this.
+// What the loop calls besides the connection handlers; the process wires it.
 class LoopHandler {
 public:
-    // Reading (after the readable hint was set) and handling buffered input.
-    virtual void onReadable(Connection& connection) = 0;
-    virtual void process(Connection& connection) = 0;
     // A verification result for a parked request.
     virtual void onCompletion(const Completion& completion) = 0;
     // SIGHUP: reload keys and model.
@@ -50,15 +47,25 @@ struct LoopEvent {
     bool wake = false;
 };
 
+// Metrics clients come through a side door: a few at a time (the rest wait
+// in the listen queue), with buffers from a share of their own that SPOP
+// never needs, and a few seconds to send their request and take the answer.
+inline constexpr std::uint64_t metricsConnectionCap = 4;
+inline constexpr std::uint64_t metricsChunkShare = 2 * metricsConnectionCap;
+inline constexpr Nanos metricsExchangeTimeout = 5 * nanosPerSecond;
+
 // The event loop of the main thread: its queue, listeners, connections and
-// buffers. Everything here belongs to the loop thread except `wake`, the
-// completion queue and the two atomic flags.
+// buffers. It owns all connection I/O (reading, flushing, buffers, write
+// interest, back-pressure, closing) and knows protocols only through their
+// ConnectionHandler. Everything here belongs to the loop thread except
+// `wake`, the completion queue and the wait-failure flag.
 class EventLoop {
 public:
     static constexpr std::size_t eventsPerWait = 64;  // one call drains a busy burst
 
     // Creates the queue and registers the wake-up event (KqueueFailed), with
-    // the limits of the connection-memory budget (OutOfMemory).
+    // the limits of the connection-memory budget (OutOfMemory); `chunkLimit`
+    // is at least 16, of which the metrics share is set aside.
     [[nodiscard]] static std::expected<std::unique_ptr<EventLoop>, Error> create(
         std::uint64_t connectionLimit, std::uint64_t chunkLimit);
     ~EventLoop();
@@ -67,8 +74,10 @@ public:
 
     void setHandler(LoopHandler& handler) { handler_ = &handler; }
 
-    [[nodiscard]] std::expected<void, Error> openSpopListener(std::string_view path);
-    [[nodiscard]] std::expected<void, Error> openMetricsListener(std::string_view address);
+    [[nodiscard]] std::expected<void, Error> openSpopListener(std::string_view path,
+                                                              ConnectionHandler& handler);
+    [[nodiscard]] std::expected<void, Error> openMetricsListener(std::string_view address,
+                                                                 ConnectionHandler& handler);
     [[nodiscard]] std::expected<void, Error> watchSignal(int signal);
 
     // Runs until an error stops the loop, and returns it.
@@ -85,28 +94,20 @@ public:
     // Loop thread: stops the loop at the start of its next iteration.
     void setError(Error error);
 
-    // Loop thread services for the connection protocols.
-    void queueChange(const kev::Change& change);
-    // Registers one-shot writability unless already registered; false when
-    // the interest set could not grow (the loop then stops, OutOfMemory).
-    bool armWritable(Connection& connection);
-    // Cancels an outstanding writability registration, if any.
-    void cancelWritable(Connection& connection);
-    // Marks a connection closed; it is released after the current batch.
-    void close(Connection& connection);
-
-    [[nodiscard]] ChunkPool& chunks() { return chunks_; }
+    // Loop thread: the statistics every subsystem counts into, and the
+    // figures the metrics page shows of the loop.
     [[nodiscard]] StatsBlock& stats() { return stats_; }
     [[nodiscard]] CompletionQueue& completions() { return completions_; }
     [[nodiscard]] std::uint64_t openConnections() const { return openCount_; }
     [[nodiscard]] std::uint64_t connectionLimit() const { return connectionLimit_; }
-    [[nodiscard]] std::uint64_t chunkLimit() const { return chunks_.limit(); }
+    [[nodiscard]] std::uint64_t chunkLimit() const {
+        return spopChunks_.limit() + metricsChunks_.limit();
+    }
     [[nodiscard]] bool acceptPaused() const { return acceptPaused_; }
 
-    // Set by another loop after it handled SIGHUP.
-    std::atomic<bool> reloadRequested{false};
-
 private:
+    friend class BoundConnection;
+
     EventLoop(kev::Kqueue queue, std::uint64_t connectionLimit, std::uint64_t chunkLimit);
 
     std::size_t convertEvents(std::span<const kev::Event> events);
@@ -114,14 +115,32 @@ private:
     void handleConnectionEvent(Connection& connection, const LoopEvent& event);
     void handleWake();
     void endIteration();
+    void resumeWaiters(ChunkPool& pool);
+    void closeOverdue();
     void reapClosed();
-    void resumeWaiters();
     void release(Connection& connection);
     void publishGauges();
+    void queueChange(const kev::Change& change);
+
+    // Connection I/O.
+    void onReadable(Connection& connection);
+    void process(Connection& connection);
+    void handleInput(Connection& connection);
+    enum class Flush : std::uint8_t { done, blocked, closed };
+    Flush flush(Connection& connection);
+    void afterFlush(Connection& connection);
+    bool acquire(Connection& connection, ChunkUse use);
+    void giveBackEmptyChunks(Connection& connection);
+    void armWritable(Connection& connection);
+    void cancelWritable(Connection& connection);
+    void close(Connection& connection);
 
     // Accept control.
+    void openedListener(Listener& listener, ConnectionHandler& handler, ChunkPool& chunks);
     void registerListener(Listener& listener);
     void acceptLoop(Listener& listener, const LoopEvent* event);
+    [[nodiscard]] int acceptOne(Listener& listener);
+    void adopt(Listener& listener, Connection& connection, int fd);
     void pauseAccept(AcceptError reason);
     void resumeAccept();
 
@@ -131,20 +150,20 @@ private:
     std::array<LoopEvent, eventsPerWait> events_{};
     DescriptorSet writeInterest_;
     bool watchesSighup_ = false;
-    Error loopError_{};
+    std::optional<Error> loopError_;
     std::atomic<bool> waitFailed_{false};
 
+    StatsBlock stats_;
+    ChunkPool spopChunks_;
+    ChunkPool metricsChunks_;
     Listener spop_;
     Listener metrics_;
     bool acceptPaused_ = false;
     std::uint64_t connectionLimit_;
     std::uint64_t openCount_ = 0;
-    Connection* openList_ = nullptr;
-    Connection* closeHead_ = nullptr;
-    Connection* closeTail_ = nullptr;
+    std::uint64_t deadlinesPending_ = 0;  // open connections with a deadline
+    ClosingConnections closing_;
     ConnectionRecords records_;
-    StatsBlock stats_;
-    ChunkPool chunks_;
     CompletionQueue completions_;
     std::array<Completion, CompletionQueue::capacity> drained_{};
     LoopHandler* handler_ = nullptr;

@@ -160,7 +160,6 @@ std::expected<void, Error> openSpopListener(Listener& listener, std::string_view
         ::close(fd);
         return bound;
     }
-    listener.kind = ListenerKind::spop;
     listener.fd = fd;
     return {};
 }
@@ -184,7 +183,6 @@ std::expected<void, Error> openMetricsListener(Listener& listener, std::string_v
         } else if (::listen(fd, metricsBacklog) != 0) {
             error = errno == EADDRINUSE ? Error::AddressInUse : Error::SocketError;
         } else {
-            listener.kind = ListenerKind::metrics;
             listener.fd = fd;
             return {};
         }

@@ -5,9 +5,13 @@
 #include <array>
 #include <cstdint>
 #include <expected>
+#include <limits>
+#include <optional>
 #include <string_view>
 
 #include "common/error.hpp"
+#include "common/connection_io.hpp"
+#include "loop/chunk_pool.hpp"
 #include "loop/connection.hpp"
 #include "loop/kevent.hpp"
 
@@ -23,15 +27,25 @@ struct SocketFile {
     pid_t owner = 0;
 };
 
-enum class ListenerKind : std::uint8_t { spop, metrics };
-
+// A listening socket and what its connections share: the protocol that
+// handles them, the pool their buffers come from, how many may be open at
+// once (the rest wait in the listen queue) and how long a connection may
+// take to send its request. Belongs to the loop thread.
 struct Listener : EventOwner {
     Listener() : EventOwner{OwnerKind::listener} {}
 
-    ListenerKind kind = ListenerKind::spop;
     int fd = -1;
     SocketFile socketFile;
     CountHint pending;  // connections the last readiness event reported
+    ConnectionHandler* handler = nullptr;
+    ChunkPool* chunks = nullptr;
+    std::uint64_t connectionCap = std::numeric_limits<std::uint64_t>::max();
+    std::optional<Nanos> exchangeTimeout;
+    OpenConnections connections;
+    std::uint64_t openCount = 0;
+    bool deferred = false;  // full while connections waited to be accepted
+
+    [[nodiscard]] bool full() const { return openCount >= connectionCap; }
 };
 
 // Binds the unix-domain stream socket at `path` (at most 103 bytes), taking

@@ -25,8 +25,9 @@ bool asksForMetrics(std::string_view request) {
 
 }  // namespace
 
-bool requestHeadComplete(std::span<const std::byte> input) {
-    return asText(input).find(headEnd) != std::string_view::npos;
+bool requestHeadComplete(std::span<const std::byte> input, std::size_t seen) {
+    std::size_t from = seen > headEnd.size() - 1 ? seen - (headEnd.size() - 1) : 0;
+    return asText(input).find(headEnd, from) != std::string_view::npos;
 }
 
 std::expected<ResponseRange, Error> writeMetricsResponse(std::span<const std::byte> input,

@@ -21,8 +21,9 @@ protected:
 // Room before the body for the status line and headers.
 inline constexpr std::size_t responseHeadRoom = 256;
 
-// True once the buffered request bytes hold CR LF CR LF.
-[[nodiscard]] bool requestHeadComplete(std::span<const std::byte> input);
+// True once the buffered request bytes hold CR LF CR LF. The first `seen`
+// bytes were looked at before, so the search resumes just before them.
+[[nodiscard]] bool requestHeadComplete(std::span<const std::byte> input, std::size_t seen);
 
 // Where the response lies in the output chunk: head and body back to back.
 struct ResponseRange {

@@ -154,17 +154,17 @@ void challenges(TextWriter& out, const StatsBlock& stats, const MetricsGauges& g
             .byte('\n');
     }
     header(out, "challenge_mode", "gauge", "0 off, 1 shadow, 2 on");
-    sample(out, "challenge_mode").number(unsigned{gauges.challengeMode}).byte('\n');
+    sample(out, "challenge_mode").number(indexOf(gauges.challengeMode)).byte('\n');
     header(out, "challenge_from", "gauge",
            "Lowest meter level challenges are sent at: 0 calm, 1 hot, 2 severe");
-    sample(out, "challenge_from").number(unsigned{gauges.challengeFrom}).byte('\n');
+    sample(out, "challenge_from").number(indexOf(gauges.challengeFrom)).byte('\n');
 }
 
 void state(TextWriter& out, const MetricsGauges& gauges) {
     header(out, "receipt_keys", "gauge");
     sample(out, "receipt_keys").number(gauges.receiptKeys).byte('\n');
     header(out, "level", "gauge", "Meter level: 0 calm, 1 hot, 2 severe");
-    sample(out, "level").number(unsigned{gauges.level}).byte('\n');
+    sample(out, "level").number(indexOf(gauges.level)).byte('\n');
     if (gauges.backlog) {
         header(out, "backlog", "gauge",
                "Requests queued at the protected backend, as HAProxy last sent it");

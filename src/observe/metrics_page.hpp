@@ -5,6 +5,7 @@
 #include <expected>
 #include <optional>
 
+#include "common/challenge_mode.hpp"
 #include "common/error.hpp"
 #include "common/meter_level.hpp"
 #include "common/path_class.hpp"
@@ -13,14 +14,15 @@
 
 namespace vorn {
 
-// The values the page shows that are not in the StatsBlock, gathered by the
-// caller at rendering time.
+// The values the page shows that are not in the StatsBlock; each subsystem
+// fills in its own at rendering time.
 struct MetricsGauges {
     std::uint64_t receiptKeys = 0;
     std::array<double, meterLevelCount> difficulty{};
     std::uint64_t receiptBookEntries = 0, receiptsRevoked = 0, verifyPending = 0;
     std::int64_t startTimeSeconds = 0;
-    std::uint8_t challengeMode = 0, challengeFrom = 0, level = 0;
+    ChallengeMode challengeMode = ChallengeMode::off;
+    MeterLevel challengeFrom = MeterLevel::calm, level = MeterLevel::calm;
     bool scorerEnabled = false;
     std::optional<std::uint32_t> backlog;  // the backlog family is written only when present
     std::array<std::uint64_t, pathClassCount> classRate{}, classDistinctIps{};

@@ -1,5 +1,6 @@
 #include "process/agent.hpp"
 
+#include "decision/decision_gauges.hpp"
 #include "observe/log.hpp"
 #include "observe/metrics_page.hpp"
 
@@ -24,7 +25,8 @@ Agent::Agent(const Settings& settings, EventLoop& loop)
       decision_(BacklogMeter(settings.backlogHot, settings.backlogSevere, settings.backlogHoldNs),
                 challengePolicyFrom(settings), settings.logVerdicts, loop.stats()),
       requests_(decision_),
-      protocol_(loop, requests_, *this) {}
+      spop_(*this),
+      metrics_(*this) {}
 
 void Agent::loadKeysAndModel(std::string_view /*reason*/) {
     // No receipt key is loaded yet, so no challenge can be sent.
@@ -37,22 +39,9 @@ void Agent::loadKeysAndModel(std::string_view /*reason*/) {
 std::expected<void, Error> Agent::render(TextWriter& out) {
     StatsBlock snapshot;
     snapshot.add(loop_.stats());
-
-    const ClassWindows& windows = decision_.windows;
     MetricsGauges gauges;
-    gauges.difficulty = settings_.difficulty;
     gauges.startTimeSeconds = settings_.startTimeSeconds;
-    gauges.challengeMode = static_cast<std::uint8_t>(indexOf(settings_.challengeMode));
-    gauges.challengeFrom = static_cast<std::uint8_t>(indexOf(settings_.challengeFrom));
-    gauges.level =
-        static_cast<std::uint8_t>(indexOf(decision_.meter.level(wallClockNanos(), windows)));
-    if (decision_.meter.backlogSeen()) gauges.backlog = decision_.meter.lastBacklog();
-    for (std::size_t c = 0; c < pathClassCount; ++c) {
-        auto pathClass = static_cast<PathClass>(c);
-        gauges.classRate[c] = windows.classRate(pathClass);
-        gauges.classDistinctIps[c] = windows.classDistinctIps(pathClass);
-    }
-    gauges.expensiveShare = windows.expensiveShare();
+    fillDecisionGauges(decision_, wallClockNanos(), gauges);
     return renderMetrics(snapshot, gauges, out);
 }
 

@@ -6,23 +6,31 @@
 #include "decision/request_decision.hpp"
 #include "loop/event_loop.hpp"
 #include "observe/metrics_endpoint.hpp"
+#include "observe/metrics_handler.hpp"
 #include "process/settings.hpp"
-#include "spop/connection_protocol.hpp"
+#include "spop/notify_handler.hpp"
+#include "spop/spop_handler.hpp"
 
 namespace vorn {
 
-// Wires one event loop to the protocols and the decision: what the loop
-// calls for its connections, wake-ups and SIGHUP, and what the metrics
-// endpoint renders. Belongs to the loop thread.
-class Agent final : public LoopHandler, public MetricsSource {
+// Wires one event loop to the protocols and the decision: the handlers of
+// its two listeners, what it calls on wake-ups and SIGHUP, and what the
+// metrics page renders. Belongs to the loop thread.
+class Agent final : public LoopHandler, public MetricsSource, public NotifyHandler {
 public:
     Agent(const Settings& settings, EventLoop& loop);
 
-    void onReadable(Connection& connection) override { protocol_.onReadable(connection); }
-    void process(Connection& connection) override { protocol_.process(connection); }
+    [[nodiscard]] ConnectionHandler& spop() { return spop_; }
+    [[nodiscard]] ConnectionHandler& metrics() { return metrics_; }
+
     // No request parks for a signature check yet, so no completion arrives.
     void onCompletion(const Completion&) override {}
     void reload() override { loadKeysAndModel("SIGHUP"); }
+
+    [[nodiscard]] std::expected<NotifyReply, Error> handleNotify(
+        std::span<const std::byte> payload) override {
+        return requests_.handleNotify(payload);
+    }
 
     [[nodiscard]] std::expected<void, Error> render(TextWriter& out) override;
 
@@ -36,7 +44,8 @@ private:
     EventLoop& loop_;
     DecisionState decision_;
     RequestDecision requests_;
-    ConnectionProtocol protocol_;
+    SpopHandler spop_;
+    MetricsHandler metrics_;
 };
 
 }  // namespace vorn

@@ -79,11 +79,13 @@ Error runLoop(const Settings& settings) {
     if (!loop) return loop.error();
     Agent agent(settings, **loop);
     (*loop)->setHandler(agent);
-    if (auto opened = (*loop)->openSpopListener(settings.socketPath); !opened) {
+    if (auto opened = (*loop)->openSpopListener(settings.socketPath, agent.spop()); !opened) {
         return opened.error();
     }
     if (settings.metricsAddress) {
-        if (auto opened = (*loop)->openMetricsListener(*settings.metricsAddress); !opened) {
+        if (auto opened =
+                (*loop)->openMetricsListener(*settings.metricsAddress, agent.metrics());
+            !opened) {
             return opened.error();
         }
     }

@@ -63,7 +63,6 @@ TEST_F(AgentMessage, ArgumentsByTypeAndTheLastOccurrenceWins) {
                           {"headers", test::stringValue("referer: r\r\n\r\n")}}}});
     ASSERT_TRUE(result.found && *result.found);
     EXPECT_EQ(result.facts.ip, "0:0:0:0:0:0:0:1");
-    EXPECT_TRUE(result.facts.backlogPresent);
     EXPECT_EQ(result.facts.backlog, 0u);
     EXPECT_EQ(result.facts.path, "/a") << "a path of another type is ignored";
     EXPECT_EQ(result.facts.host, "") << "only the last header block is read";
@@ -82,8 +81,8 @@ class Backlog : public AgentMessage, public testing::WithParamInterface<BacklogC
 TEST_P(Backlog, IsClampedOrForgotten) {
     Read result = read({{"vorn-check", GetParam().args}});
     ASSERT_TRUE(result.found && *result.found);
-    EXPECT_EQ(result.facts.backlogPresent, GetParam().present);
-    EXPECT_EQ(result.facts.backlog, GetParam().value);
+    EXPECT_EQ(result.facts.backlog.has_value(), GetParam().present);
+    EXPECT_EQ(result.facts.backlog.value_or(0), GetParam().value);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -6,29 +6,23 @@
 #include <string>
 #include <vector>
 
-#include "loop/connection_limits.hpp"
-#include "support/agent_frame.hpp"
 
 namespace vorn {
 namespace {
 
 using SetVars = std::vector<std::pair<std::string, std::string>>;
 
-constexpr Decision expensiveWatch{PathClass::expensive, true, Verdict::watch, Reason::expensive,
-                                  true};
-constexpr Decision hotWatch{PathClass::tracker, true, Verdict::watch, Reason::hot, true};
-constexpr Decision gateway{PathClass::page, false, Verdict::pass, Reason::gateway, false};
+constexpr Decision expensiveWatch{PathClass::expensive, Verdict::watch, Reason::expensive, true};
+constexpr Decision hotWatch{PathClass::tracker, Verdict::watch, Reason::hot, true};
+constexpr Decision gateway{std::nullopt, Verdict::pass, Reason::gateway, false};
 
 class FinishDecision : public testing::Test {
 protected:
     StatsBlock stats;
     DecisionState state{BacklogMeter(4, 16, 300 * nanosPerSecond), ChallengePolicy{},
                         LogVerdicts::none, stats};
-    std::array<std::byte, chunkBytes> output{};
-    Connection connection;
 
     void SetUp() override {
-        connection.output = output.data();
         state.challenge.difficulty = {1.0 / 8192, 1.0 / 2048, 1.0 / 2048};
     }
 
@@ -40,22 +34,23 @@ protected:
     }
     void makeHot() { state.meter.recordBacklog(4, wallClockNanos()); }
 
-    // Finishes one request and returns the reply's variables.
+    // Finishes one request and returns the reply's variables, in the order
+    // the ACK carries them.
     SetVars finish(const Decision& decision, std::string_view path,
                    ReceiptStatus receipt = ReceiptStatus::none) {
         RequestSummary summary;
         summary.arrival = wallClockNanos();
         summary.path = path;
         summary.receiptStatus = receipt;
-        connection.outputEnd = 0;
-        finishDecision(state, {connection, 5, 6}, decision, summary);
-        auto frame = test::parseAgentFrame(
-            std::string(reinterpret_cast<const char*>(output.data()), connection.outputEnd));
-        EXPECT_TRUE(frame.has_value()) << frame.error();
-        if (!frame) return {};
-        EXPECT_EQ(frame->streamId, 5u);
-        EXPECT_EQ(frame->frameId, 6u);
-        return frame->setVars;
+        NotifyReply reply = finishDecision(state, decision, summary);
+        SetVars vars{{"vorn_verdict", std::string(verdictName(reply.verdict))}};
+        if (reply.difficultyLength > 0) {
+            vars.emplace_back("vorn_difficulty", std::string(reply.difficultyText()));
+        }
+        if (reply.receipt != ReceiptStatus::none) {
+            vars.emplace_back("vorn_receipt", std::string(receiptStatusName(reply.receipt)));
+        }
+        return vars;
     }
 
     std::uint64_t decisions(Verdict verdict, std::size_t slot, Reason reason) const {
@@ -109,7 +104,7 @@ TEST_F(FinishDecision, OnModeReceiptsDecide) {
                        {"vorn_difficulty", "0.0001220703125"},
                        {"vorn_receipt", "expired"}}));
     // Not challengeable: signed in.
-    Decision authed{PathClass::expensive, true, Verdict::watch, Reason::expensive_authed, false};
+    Decision authed{PathClass::expensive, Verdict::watch, Reason::expensive_authed, false};
     EXPECT_EQ(finish(authed, "/o/r/commit/abcdef0"), (SetVars{{"vorn_verdict", "watch"}}));
 }
 
@@ -131,12 +126,12 @@ TEST_F(FinishDecision, LatencyIsMeasuredFromArrivalOnItsPath) {
     summary.path = "/";
     summary.waitedForVerify = true;
     summary.arrival = wallClockNanos() - 30'000'000;
-    finishDecision(state, {connection, 1, 1}, gateway, summary);
+    (void)finishDecision(state, gateway, summary);
     summary.arrival = wallClockNanos() - 60'000'000;
-    finishDecision(state, {connection, 1, 1}, gateway, summary);
+    (void)finishDecision(state, gateway, summary);
     summary.waitedForVerify = false;
     summary.arrival = wallClockNanos() + 1'000'000'000;  // a clock set back counts as 0
-    finishDecision(state, {connection, 1, 1}, gateway, summary);
+    (void)finishDecision(state, gateway, summary);
 
     const LatencyHistogram& verify = stats.latency[indexOf(LatencyPath::verify)];
     EXPECT_EQ(verify.count, 2u);
@@ -145,17 +140,6 @@ TEST_F(FinishDecision, LatencyIsMeasuredFromArrivalOnItsPath) {
     const LatencyHistogram& direct = stats.latency[indexOf(LatencyPath::direct)];
     EXPECT_EQ(direct.count, 1u);
     EXPECT_EQ(direct.buckets[0], 1u);
-}
-
-TEST(PassOnlyAck, CarriesTheVerdictAlone) {
-    std::array<std::byte, 512> output{};
-    Connection connection;
-    connection.output = output.data();
-    writePassOnlyAck({connection, 0, 1});
-    auto frame = test::parseAgentFrame(
-        std::string(reinterpret_cast<const char*>(output.data()), connection.outputEnd));
-    ASSERT_TRUE(frame.has_value()) << frame.error();
-    EXPECT_EQ(frame->setVars, (SetVars{{"vorn_verdict", "pass"}}));
 }
 
 }  // namespace

@@ -34,7 +34,7 @@ struct RuleRow {
 };
 
 Decision classed(PathClass pathClass, Verdict verdict, Reason reason, bool challengeable = false) {
-    return {pathClass, true, verdict, reason, challengeable};
+    return {pathClass, verdict, reason, challengeable};
 }
 
 std::uint64_t totalRate(const ClassWindows& windows) {
@@ -67,10 +67,7 @@ TEST_P(Rules, DecideInOrder) {
 
     EXPECT_EQ(decision.verdict, row.expected.verdict);
     EXPECT_EQ(decision.reason, row.expected.reason);
-    EXPECT_EQ(decision.hasClass, row.expected.hasClass);
-    if (row.expected.hasClass) {
-        EXPECT_EQ(decision.pathClass, row.expected.pathClass);
-    }
+    EXPECT_EQ(decision.pathClass, row.expected.pathClass);
     EXPECT_EQ(decision.challengeable, row.expected.challengeable);
     EXPECT_EQ(totalRate(windows), before + (row.counted ? 1 : 0));
 }
@@ -92,7 +89,7 @@ INSTANTIATE_TEST_SUITE_P(
                 {},
                 false,
                 {},
-                Decision{.hasClass = false, .verdict = pass, .reason = Reason::gateway},
+                Decision{.pathClass = std::nullopt, .verdict = pass, .reason = Reason::gateway},
                 false},
         RuleRow{
             "Bogus", commit20, "", {}, false, {}, classed(expensive, trap, Reason::bogus), false},

@@ -32,8 +32,8 @@ MetricsGauges defaultGauges() {
     gauges.receiptKeys = 2;
     gauges.difficulty = {1.0 / 8192, 1.0 / 2048, 1.0 / 2048};
     gauges.startTimeSeconds = 1'714'546'989;
-    gauges.challengeMode = 1;
-    gauges.challengeFrom = 1;
+    gauges.challengeMode = ChallengeMode::shadow;
+    gauges.challengeFrom = MeterLevel::hot;
     return gauges;
 }
 
@@ -256,7 +256,7 @@ TEST(MetricsPage, ScoresAndShare) {
 TEST(MetricsPage, BacklogFamilyOnlyWhenKnown) {
     MetricsGauges gauges = defaultGauges();
     gauges.backlog = 42;
-    gauges.level = 2;
+    gauges.level = MeterLevel::severe;
     gauges.startTimeSeconds = -5;
     const std::string page = render(freshStats(), gauges);
     EXPECT_EQ(section(page, "vorn_spoa_level ", "# TYPE vorn_spoa_receipt_book_entries"),

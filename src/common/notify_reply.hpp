@@ -1,0 +1,30 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+#include "common/receipt_status.hpp"
+#include "common/verdict.hpp"
+
+namespace vorn {
+
+// What the agent answers to one NOTIFY; the SPOP handler encodes it as the
+// ACK's variables. The default is the bare pass given to a NOTIFY without
+// the agent's message.
+struct NotifyReply {
+    static constexpr std::size_t difficultyCapacity = 32;
+
+    Verdict verdict = Verdict::pass;
+    // vorn_difficulty, sent when not empty.
+    std::array<char, difficultyCapacity> difficulty{};
+    std::uint8_t difficultyLength = 0;
+    // vorn_receipt, sent when not none.
+    ReceiptStatus receipt = ReceiptStatus::none;
+
+    [[nodiscard]] std::string_view difficultyText() const {
+        return {difficulty.data(), difficultyLength};
+    }
+};
+
+}  // namespace vorn
