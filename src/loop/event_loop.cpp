@@ -82,7 +82,7 @@ Error EventLoop::run() {
     for (;;) {
         if (loopError_) return *loopError_;
         if (waitFailed_.exchange(false)) return Error::WaitFailed;
-        auto waited = queue_.wait(changes_.view(), kernelEvents_);
+        auto waited = queue_.wait(changes_.view(), kernelEvents_, millisToNextDeadline());
         changes_.clear();
         std::size_t count = 0;
         if (waited) {
@@ -209,9 +209,25 @@ void EventLoop::resumeWaiters(ChunkPool& pool) {
     }
 }
 
-// Connections past their deadline are closed. There are no timers: this runs
-// at the end of every iteration while such a connection is open, and a new
-// connection knocking on a full listener makes an iteration.
+// How long the next wait may last: until the earliest connection deadline,
+// rounded up to whole milliseconds, or without limit when there is none.
+std::optional<std::int64_t> EventLoop::millisToNextDeadline() const {
+    if (deadlinesPending_ == 0) return std::nullopt;
+    std::optional<Nanos> earliest;
+    for (const Listener* listener : {&spop_, &metrics_}) {
+        if (!listener->exchangeTimeout) continue;
+        for (const Connection* connection = listener->connections.front(); connection != nullptr;
+             connection = OpenConnections::next(*connection)) {
+            if (!earliest || *connection->deadline < *earliest) earliest = connection->deadline;
+        }
+    }
+    if (!earliest) return std::nullopt;
+    Nanos left = *earliest - steadyNanos();
+    return left <= 0 ? 0 : static_cast<std::int64_t>((left + 999'999) / 1'000'000);
+}
+
+// Connections past their deadline are closed, at the end of the iteration
+// that the wait's limit made.
 void EventLoop::closeOverdue() {
     Nanos now = steadyNanos();
     for (Listener* listener : {&spop_, &metrics_}) {

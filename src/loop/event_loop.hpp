@@ -116,6 +116,7 @@ private:
     void handleWake();
     void endIteration();
     void resumeWaiters(ChunkPool& pool);
+    [[nodiscard]] std::optional<std::int64_t> millisToNextDeadline() const;
     void closeOverdue();
     void reapClosed();
     void release(Connection& connection);

@@ -3,6 +3,7 @@
 #include <csignal>
 #include <cstdint>
 #include <expected>
+#include <optional>
 #include <span>
 
 namespace vorn::kev {
@@ -56,13 +57,15 @@ public:
     Kqueue& operator=(const Kqueue&) = delete;
     ~Kqueue();
 
-    // Applies `changes` in order, then waits without a timeout for up to
-    // events.size() events. A change that fails is reported as an event with
-    // `error` set (udata of the change, data = errno) when there is room, and
-    // the call then returns without waiting. Returns the number of events, or
-    // errno (EINTR when interrupted; the changes were applied all the same).
-    [[nodiscard]] std::expected<std::size_t, int> wait(std::span<const Change> changes,
-                                                       std::span<Event> events);
+    // Applies `changes` in order, then waits for up to events.size() events,
+    // for at most `timeoutMillis` when given (0 events when it passes). A
+    // change that fails is reported as an event with `error` set (udata of
+    // the change, data = errno) when there is room, and the call then returns
+    // without waiting. Returns the number of events, or errno (EINTR when
+    // interrupted; the changes were applied all the same).
+    [[nodiscard]] std::expected<std::size_t, int> wait(
+        std::span<const Change> changes, std::span<Event> events,
+        std::optional<std::int64_t> timeoutMillis = std::nullopt);
 
     // Applies `changes` at once without waiting; the first failure is
     // returned as errno. Triggering a user event this way is safe from any

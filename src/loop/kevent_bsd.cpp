@@ -114,7 +114,8 @@ Kqueue::~Kqueue() {
 }
 
 std::expected<std::size_t, int> Kqueue::wait(std::span<const Change> changes,
-                                             std::span<Event> events) {
+                                             std::span<Event> events,
+                                             std::optional<std::int64_t> timeoutMillis) {
     std::size_t produced = 0;
     NativeBatch natives;
     // Every batch of changes but the last goes in with EV_RECEIPT: the kernel
@@ -137,8 +138,14 @@ std::expected<std::size_t, int> Kqueue::wait(std::span<const Change> changes,
     const auto room = static_cast<int>(std::min(events.size() - produced, ready.size()));
     // Failed changes already reported: take what is ready, but do not block.
     const timespec now{};
+    timespec limit{};
+    if (timeoutMillis) {
+        const std::int64_t millis = *timeoutMillis > 0 ? *timeoutMillis : 0;
+        limit = {static_cast<time_t>(millis / 1000), static_cast<long>(millis % 1000) * 1000000};
+    }
+    const timespec* timeout = produced > 0 ? &now : timeoutMillis ? &limit : nullptr;
     const int count = kevent(fd_, natives.data(), convert(changes, natives, 0), ready.data(), room,
-                             produced > 0 ? &now : nullptr);
+                             timeout);
     if (count < 0) return std::unexpected(errno);
     for (int i = 0; i < count; ++i) events[produced++] = ourEvent(ready[i]);
     return produced;

@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <limits>
 #include <new>
 #include <type_traits>
 #include <utility>
@@ -423,7 +424,8 @@ Kqueue::~Kqueue() {
 }
 
 std::expected<std::size_t, int> Kqueue::wait(std::span<const Change> changes,
-                                             std::span<Event> events) {
+                                             std::span<Event> events,
+                                             std::optional<std::int64_t> timeoutMillis) {
     std::size_t produced = 0;
     for (const Change& change : changes) {
         const int failure = platform_->apply(change);
@@ -434,11 +436,16 @@ std::expected<std::size_t, int> Kqueue::wait(std::span<const Change> changes,
     if (produced > 0 || events.empty()) return produced;
 
     const auto room = static_cast<int>(std::min(events.size(), platform_->batch.size()));
+    const int timeout = timeoutMillis ? static_cast<int>(std::clamp<std::int64_t>(
+                                            *timeoutMillis, 0, std::numeric_limits<int>::max()))
+                                      : -1;
     for (;;) {
-        const int ready = epoll_wait(fd_, platform_->batch.data(), room, -1);
+        const int ready = epoll_wait(fd_, platform_->batch.data(), room, timeout);
         if (ready < 0) return std::unexpected(errno);
-        // Nothing left to report (a registration removed meanwhile): wait on.
-        if (const std::size_t count = platform_->collect(ready, events); count > 0) return count;
+        // Nothing left to report (a registration removed meanwhile): wait on,
+        // unless the wait has a limit, which the caller then looks at.
+        const std::size_t count = platform_->collect(ready, events);
+        if (count > 0 || timeoutMillis) return count;
     }
 }
 
