@@ -7,6 +7,8 @@
 #include <limits>
 #include <string>
 
+#include "support/test_name.hpp"
+
 namespace vorn {
 namespace {
 
@@ -14,6 +16,13 @@ struct Case {
     double value;
     std::string text;
 };
+
+// Named by the expected text, with the sign a NaN's text does not show.
+std::string caseName(const testing::TestParamInfo<Case>& info) {
+    const Case& row = info.param;
+    const bool hiddenSign = std::signbit(row.value) && !row.text.starts_with('-');
+    return test::testName(hiddenSign ? "-" + row.text : row.text);
+}
 
 class DecimalFormat : public testing::TestWithParam<Case> {};
 
@@ -31,7 +40,8 @@ INSTANTIATE_TEST_SUITE_P(Values, DecimalFormat,
                                          Case{1e21, "1000000000000000000000"}, Case{0.1, "0.1"},
                                          Case{std::nan(""), "nan"}, Case{-std::nan(""), "nan"},
                                          Case{std::numeric_limits<double>::infinity(), "inf"},
-                                         Case{-std::numeric_limits<double>::infinity(), "-inf"}));
+                                         Case{-std::numeric_limits<double>::infinity(), "-inf"}),
+                         caseName);
 
 TEST(DecimalFormat, ExtremesFitTheLargestBuffer) {
     std::array<char, maxDecimalLength> buffer{};

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "support/test_name.hpp"
+
 namespace vorn {
 namespace {
 
@@ -12,6 +14,11 @@ struct Vector {
     std::string input;
     std::uint64_t hash;
 };
+
+std::string vectorName(const testing::TestParamInfo<Vector>& info) {
+    return test::testName({"seed", std::to_string(info.param.seed), "length",
+                           std::to_string(info.param.input.size())});
+}
 
 class WyhashVectors : public testing::TestWithParam<Vector> {};
 
@@ -34,7 +41,8 @@ INSTANTIATE_TEST_SUITE_P(
                     Vector{4, "abcdefghijklmnopqrstuvwxyz", 0x7a43afb61d7f5f40ull},
                     Vector{5, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
                            0xff42329b90e50d58ull},
-                    Vector{6, eightTimes("1234567890"), 0xc39cab13b115aad3ull}));
+                    Vector{6, eightTimes("1234567890"), 0xc39cab13b115aad3ull}),
+    vectorName);
 
 }  // namespace
 }  // namespace vorn
