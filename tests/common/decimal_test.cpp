@@ -5,6 +5,7 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <ostream>
 #include <string>
 
 #include "support/test_name.hpp"
@@ -17,11 +18,14 @@ struct Case {
     std::string text;
 };
 
-// Named by the expected text, with the sign a NaN's text does not show.
-std::string caseName(const testing::TestParamInfo<Case>& info) {
-    const Case& row = info.param;
+// The expected text, with the sign a NaN's text does not show: "-nan".
+void PrintTo(const Case& row, std::ostream* out) {
     const bool hiddenSign = std::signbit(row.value) && !row.text.starts_with('-');
-    return test::testName(hiddenSign ? "-" + row.text : row.text);
+    *out << (hiddenSign ? "-" : "") << row.text;
+}
+
+std::string caseName(const testing::TestParamInfo<Case>& info) {
+    return test::testName(testing::PrintToString(info.param));
 }
 
 class DecimalFormat : public testing::TestWithParam<Case> {};

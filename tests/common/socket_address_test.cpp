@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstring>
+#include <ostream>
 #include <string>
 
 namespace vorn {
@@ -18,6 +19,10 @@ struct Accepted {
     std::string address;  // as inet_ntop writes it back
     std::uint16_t port;
 };
+
+void PrintTo(const Accepted& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class SocketAddressAccepts : public testing::TestWithParam<Accepted> {};
 
@@ -61,6 +66,10 @@ struct Rejected {
     std::string name;
     std::string text;
 };
+
+void PrintTo(const Rejected& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class SocketAddressRejects : public testing::TestWithParam<Rejected> {};
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "support/test_name.hpp"
@@ -14,6 +15,10 @@ struct Vector {
     std::string input;
     std::uint64_t hash;
 };
+
+void PrintTo(const Vector& row, std::ostream* out) {
+    *out << "seed " << row.seed << ", " << row.input.size() << " bytes";
+}
 
 std::string vectorName(const testing::TestParamInfo<Vector>& info) {
     return test::testName({"seed", std::to_string(info.param.seed), "length",

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <ostream>
 #include <string>
 
 #include "support/test_name.hpp"
@@ -16,6 +17,10 @@ struct EncodingCase {
     std::string value;
     std::string encoded;
 };
+
+void PrintTo(const EncodingCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class ValueEncoding : public testing::TestWithParam<EncodingCase> {};
 
@@ -49,6 +54,10 @@ struct TimestampCase {
     std::int64_t millis;
     std::string text;
 };
+
+void PrintTo(const TimestampCase& row, std::ostream* out) {
+    *out << row.millis << " ms";
+}
 
 std::string timestampName(const testing::TestParamInfo<TimestampCase>& info) {
     return test::testName(info.param.text);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "support/test_name.hpp"
@@ -13,6 +14,10 @@ struct Sample {
     std::uint64_t nanos;
     int bucket;  // -1: above the last bound
 };
+
+void PrintTo(const Sample& row, std::ostream* out) {
+    *out << row.nanos << " ns";
+}
 
 std::string sampleName(const testing::TestParamInfo<Sample>& info) {
     const std::string nanos = std::to_string(info.param.nanos) + " ns";

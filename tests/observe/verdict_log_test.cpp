@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <future>
+#include <ostream>
 #include <string>
 
 #include "observe/log_queue.hpp"
@@ -20,6 +21,11 @@ struct FilterCase {
     ReceiptStatus receipt;
     bool logged;
 };
+
+void PrintTo(const FilterCase& row, std::ostream* out) {
+    *out << logVerdictsName(row.mode) << " mode, " << verdictName(row.verdict) << ", receipt "
+         << receiptStatusName(row.receipt);
+}
 
 std::string filterName(const testing::TestParamInfo<FilterCase>& info) {
     const FilterCase& row = info.param;
@@ -67,6 +73,10 @@ struct LineCase {
     VerdictRecord record;
     std::string line;
 };
+
+void PrintTo(const LineCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class VerdictLine : public testing::TestWithParam<LineCase> {};
 
