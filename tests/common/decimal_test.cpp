@@ -5,7 +5,10 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <ostream>
 #include <string>
+
+#include "support/test_name.hpp"
 
 namespace vorn {
 namespace {
@@ -14,6 +17,16 @@ struct Case {
     double value;
     std::string text;
 };
+
+// The expected text, with the sign a NaN's text does not show: "-nan".
+void PrintTo(const Case& row, std::ostream* out) {
+    const bool hiddenSign = std::signbit(row.value) && !row.text.starts_with('-');
+    *out << (hiddenSign ? "-" : "") << row.text;
+}
+
+std::string caseName(const testing::TestParamInfo<Case>& info) {
+    return test::testName(testing::PrintToString(info.param));
+}
 
 class DecimalFormat : public testing::TestWithParam<Case> {};
 
@@ -31,7 +44,8 @@ INSTANTIATE_TEST_SUITE_P(Values, DecimalFormat,
                                          Case{1e21, "1000000000000000000000"}, Case{0.1, "0.1"},
                                          Case{std::nan(""), "nan"}, Case{-std::nan(""), "nan"},
                                          Case{std::numeric_limits<double>::infinity(), "inf"},
-                                         Case{-std::numeric_limits<double>::infinity(), "-inf"}));
+                                         Case{-std::numeric_limits<double>::infinity(), "-inf"}),
+                         caseName);
 
 TEST(DecimalFormat, ExtremesFitTheLargestBuffer) {
     std::array<char, maxDecimalLength> buffer{};

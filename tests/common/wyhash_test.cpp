@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
+
+#include "support/test_name.hpp"
 
 namespace vorn {
 namespace {
@@ -12,6 +15,15 @@ struct Vector {
     std::string input;
     std::uint64_t hash;
 };
+
+void PrintTo(const Vector& row, std::ostream* out) {
+    *out << "seed " << row.seed << ", " << row.input.size() << " bytes";
+}
+
+std::string vectorName(const testing::TestParamInfo<Vector>& info) {
+    return test::testName({"seed", std::to_string(info.param.seed), "length",
+                           std::to_string(info.param.input.size())});
+}
 
 class WyhashVectors : public testing::TestWithParam<Vector> {};
 
@@ -34,7 +46,8 @@ INSTANTIATE_TEST_SUITE_P(
                     Vector{4, "abcdefghijklmnopqrstuvwxyz", 0x7a43afb61d7f5f40ull},
                     Vector{5, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
                            0xff42329b90e50d58ull},
-                    Vector{6, eightTimes("1234567890"), 0xc39cab13b115aad3ull}));
+                    Vector{6, eightTimes("1234567890"), 0xc39cab13b115aad3ull}),
+    vectorName);
 
 }  // namespace
 }  // namespace vorn

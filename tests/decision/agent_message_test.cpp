@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <ostream>
 #include <string>
 
 #include "support/spop_wire.hpp"
@@ -75,6 +76,10 @@ struct BacklogCase {
     bool present;
     std::uint32_t value;
 };
+
+void PrintTo(const BacklogCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class Backlog : public AgentMessage, public testing::WithParamInterface<BacklogCase> {};
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,10 @@ struct MeterRow {
     std::string name;
     std::vector<Step> steps;
 };
+
+void PrintTo(const MeterRow& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class Meter : public testing::TestWithParam<MeterRow> {};
 

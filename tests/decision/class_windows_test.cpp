@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
+
+#include "support/test_name.hpp"
 
 namespace vorn {
 namespace {
@@ -21,6 +24,10 @@ struct AgeingRow {
     std::vector<Nanos> arrivals;
     std::vector<std::uint64_t> rates;  // the class rate after each arrival
 };
+
+void PrintTo(const AgeingRow& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class Ageing : public testing::TestWithParam<AgeingRow> {};
 
@@ -87,6 +94,15 @@ struct HeatRow {
     std::uint32_t threshold;
 };
 
+void PrintTo(const HeatRow& row, std::ostream* out) {
+    *out << pathClassName(row.pathClass) << " above " << row.threshold;
+}
+
+std::string heatName(const testing::TestParamInfo<HeatRow>& info) {
+    return test::testName(
+        {pathClassName(info.param.pathClass), "above", std::to_string(info.param.threshold)});
+}
+
 class Heat : public testing::TestWithParam<HeatRow> {};
 
 TEST_P(Heat, StartsAboveTheThresholdOnly) {
@@ -109,7 +125,8 @@ TEST_P(Heat, StartsAboveTheThresholdOnly) {
 INSTANTIATE_TEST_SUITE_P(Groups, Heat,
                          testing::Values(HeatRow{PathClass::tracker, 300},
                                          HeatRow{PathClass::expensive, 1500},
-                                         HeatRow{PathClass::actions, 600}));
+                                         HeatRow{PathClass::actions, 600}),
+                         heatName);
 
 TEST(Heat, GeneralGroupNeverHeats) {
     ClassWindows windows;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -19,9 +20,14 @@ std::array<std::byte, N> bytes(const std::vector<int>& values) {
 }
 
 struct AddressRow {
+    std::string name;
     std::vector<int> address;
     std::string text;
 };
+
+void PrintTo(const AddressRow& row, std::ostream* out) {
+    *out << row.text;
+}
 
 class Ipv4Text : public testing::TestWithParam<AddressRow> {};
 
@@ -30,11 +36,13 @@ TEST_P(Ipv4Text, IsDottedDecimal) {
     EXPECT_EQ(formatIpv4(bytes<4>(GetParam().address), buffer), GetParam().text);
 }
 
-INSTANTIATE_TEST_SUITE_P(Addresses, Ipv4Text,
-                         testing::Values(AddressRow{{192, 0, 2, 1}, "192.0.2.1"},
-                                         AddressRow{{0, 0, 0, 0}, "0.0.0.0"},
-                                         AddressRow{{10, 0, 100, 9}, "10.0.100.9"},
-                                         AddressRow{{255, 255, 255, 255}, "255.255.255.255"}));
+INSTANTIATE_TEST_SUITE_P(
+    Addresses, Ipv4Text,
+    testing::Values(AddressRow{"Documentation", {192, 0, 2, 1}, "192.0.2.1"},
+                    AddressRow{"AllZeros", {0, 0, 0, 0}, "0.0.0.0"},
+                    AddressRow{"MixedGroupLengths", {10, 0, 100, 9}, "10.0.100.9"},
+                    AddressRow{"AllOnes", {255, 255, 255, 255}, "255.255.255.255"}),
+    [](const auto& info) { return info.param.name; });
 
 class Ipv6Text : public testing::TestWithParam<AddressRow> {};
 
@@ -46,10 +54,13 @@ TEST_P(Ipv6Text, IsEightGroupsUnshortened) {
 INSTANTIATE_TEST_SUITE_P(
     Addresses, Ipv6Text,
     testing::Values(
-        AddressRow{{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}, "0:0:0:0:0:0:0:1"},
-        AddressRow{{0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0xff, 0x00, 0, 0x42, 0x83, 0x29},
+        AddressRow{"Loopback", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}, "0:0:0:0:0:0:0:1"},
+        AddressRow{"Documentation",
+                   {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0xff, 0x00, 0, 0x42, 0x83, 0x29},
                    "2001:db8:0:0:0:ff00:42:8329"},
-        AddressRow{std::vector<int>(16, 0xff), "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"}));
+        AddressRow{"AllOnes", std::vector<int>(16, 0xff),
+                   "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"}),
+    [](const auto& info) { return info.param.name; });
 
 TEST(IpHash, IsWyhashOfTheTextAndZeroForNone) {
     EXPECT_EQ(ipHash(""), 0u);

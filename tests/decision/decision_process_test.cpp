@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,10 @@ struct Expected {
     VornCheck check;
     std::vector<std::pair<std::string, std::string>> setVars;
 };
+
+void PrintTo(const Expected& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class Verdicts : public testing::TestWithParam<Expected> {};
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "decision/site.hpp"
@@ -12,6 +13,7 @@ namespace {
 const std::string session(siteSessionCookie);
 
 struct HeaderRow {
+    std::string name;
     std::string block;
     std::string host;
     std::optional<std::string> secFetchSite;
@@ -19,6 +21,10 @@ struct HeaderRow {
     bool authed;
     std::string passToken;
 };
+
+void PrintTo(const HeaderRow& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class HeaderBlock : public testing::TestWithParam<HeaderRow> {};
 
@@ -36,33 +42,90 @@ TEST_P(HeaderBlock, FillsTheFacts) {
 INSTANTIATE_TEST_SUITE_P(
     Lines, HeaderBlock,
     testing::Values(
-        HeaderRow{"HOST:example", "example", {}, "", false, ""},
-        HeaderRow{" Host: x", "x", {}, "", false, ""},
-        HeaderRow{"Host\t: x", "", {}, "", false, ""},
-        HeaderRow{"Host: \tx ", "\tx", {}, "", false, ""},
-        HeaderRow{"Host: a\rb\nc\r\n", "a\rb\nc", {}, "", false, ""},
-        HeaderRow{"Host: a:b\r\nReferer: r", "a:b", {}, "r", false, ""},
-        HeaderRow{"Host: a\r\nHost: b\r\n", "b", {}, "", false, ""},
-        HeaderRow{"\r\n\r\nno colon\r\nHost: a", "a", {}, "", false, ""},
-        HeaderRow{"X-Host: y\r\nHostname: z\r\nReferrer: w", "", {}, "", false, ""},
-        HeaderRow{"SEC-FETCH-SITE:", "", "", "", false, ""},
-        HeaderRow{"Sec-Fetch-Site: none\r\nsec-fetch-site: same-origin", "", "same-origin", "",
-                  false, ""},
-        HeaderRow{"Authorization:", "", {}, "", true, ""},
-        HeaderRow{"Authorization: x\r\nCookie: a=1", "", {}, "", true, ""},
-        HeaderRow{"Cookie: a=1; bramble_pass=; bramble_pass=tok", "", {}, "", false, "tok"},
-        HeaderRow{"Cookie: BRAMBLE_PASS=tok", "", {}, "", false, ""},
-        HeaderRow{"COOKIE: bramble_pass=tok", "", {}, "", false, "tok"},
-        HeaderRow{"Cookie: bramble_pass=a\r\nCookie: x=1", "", {}, "", false, "a"},
-        HeaderRow{"Cookie: bramble_pass=a\r\nCookie: bramble_pass=b", "", {}, "", false, "b"},
-        HeaderRow{"Cookie: " + session + "=", "", {}, "", false, ""},
-        HeaderRow{"Cookie: x=1;  " + session + "=s ; bramble_pass=t", "", {}, "", true, "t"},
-        HeaderRow{"Cookie: " + session + "=s\r\nCookie: x=1", "", {}, "", true, ""}));
+        HeaderRow{"UpperCaseNameWithoutSpace", "HOST:example", "example", {}, "", false, ""},
+        HeaderRow{"SpaceBeforeTheName", " Host: x", "x", {}, "", false, ""},
+        HeaderRow{"TabBeforeTheColon", "Host\t: x", "", {}, "", false, ""},
+        HeaderRow{"TabKeptTrailingSpaceDropped", "Host: \tx ", "\tx", {}, "", false, ""},
+        HeaderRow{"LoneCrAndLfStayInTheValue", "Host: a\rb\nc\r\n", "a\rb\nc", {}, "", false, ""},
+        HeaderRow{
+            "ColonInTheValueThenReferer", "Host: a:b\r\nReferer: r", "a:b", {}, "r", false, ""},
+        HeaderRow{"LastHostWins", "Host: a\r\nHost: b\r\n", "b", {}, "", false, ""},
+        HeaderRow{
+            "BlankAndColonlessLinesSkipped", "\r\n\r\nno colon\r\nHost: a", "a", {}, "", false, ""},
+        HeaderRow{"SimilarNamesIgnored",
+                  "X-Host: y\r\nHostname: z\r\nReferrer: w",
+                  "",
+                  {},
+                  "",
+                  false,
+                  ""},
+        HeaderRow{"EmptySecFetchSite", "SEC-FETCH-SITE:", "", "", "", false, ""},
+        HeaderRow{"LastSecFetchSiteWins", "Sec-Fetch-Site: none\r\nsec-fetch-site: same-origin", "",
+                  "same-origin", "", false, ""},
+        HeaderRow{"EmptyAuthorization", "Authorization:", "", {}, "", true, ""},
+        HeaderRow{"AuthorizationAndAnotherCookie",
+                  "Authorization: x\r\nCookie: a=1",
+                  "",
+                  {},
+                  "",
+                  true,
+                  ""},
+        HeaderRow{"FirstNonEmptyPassCookie",
+                  "Cookie: a=1; bramble_pass=; bramble_pass=tok",
+                  "",
+                  {},
+                  "",
+                  false,
+                  "tok"},
+        HeaderRow{
+            "PassCookieNameIsCaseSensitive", "Cookie: BRAMBLE_PASS=tok", "", {}, "", false, ""},
+        HeaderRow{"CookieHeaderNameIsCaseInsensitive",
+                  "COOKIE: bramble_pass=tok",
+                  "",
+                  {},
+                  "",
+                  false,
+                  "tok"},
+        HeaderRow{"PassCookieFromAnEarlierLine",
+                  "Cookie: bramble_pass=a\r\nCookie: x=1",
+                  "",
+                  {},
+                  "",
+                  false,
+                  "a"},
+        HeaderRow{"PassCookieFromTheLastLine",
+                  "Cookie: bramble_pass=a\r\nCookie: bramble_pass=b",
+                  "",
+                  {},
+                  "",
+                  false,
+                  "b"},
+        HeaderRow{"EmptySessionCookie", "Cookie: " + session + "=", "", {}, "", false, ""},
+        HeaderRow{"SessionAndPassCookieOnOneLine",
+                  "Cookie: x=1;  " + session + "=s ; bramble_pass=t",
+                  "",
+                  {},
+                  "",
+                  true,
+                  "t"},
+        HeaderRow{"SessionCookieFromAnEarlierLine",
+                  "Cookie: " + session + "=s\r\nCookie: x=1",
+                  "",
+                  {},
+                  "",
+                  true,
+                  ""}),
+    [](const auto& info) { return info.param.name; });
 
 struct CookieRow {
+    std::string name;
     std::string header;
     std::optional<std::string> value;
 };
+
+void PrintTo(const CookieRow& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class FindCookie : public testing::TestWithParam<CookieRow> {};
 
@@ -71,12 +134,16 @@ TEST_P(FindCookie, TakesTheFirstNonEmptyPiece) {
     EXPECT_EQ(found, GetParam().value) << GetParam().header;
 }
 
-INSTANTIATE_TEST_SUITE_P(Values, FindCookie,
-                         testing::Values(CookieRow{"a=1; b=2", "2"}, CookieRow{"b=1;b=2", "1"},
-                                         CookieRow{"  b=\"1 x\" ;", "\"1 x\""},
-                                         CookieRow{"b==", "="}, CookieRow{"b", {}},
-                                         CookieRow{"b=", {}}, CookieRow{"bb=1", {}},
-                                         CookieRow{"B=1", {}}, CookieRow{"", {}}));
+INSTANTIATE_TEST_SUITE_P(
+    Values, FindCookie,
+    testing::Values(CookieRow{"SecondPiece", "a=1; b=2", "2"},
+                    CookieRow{"FirstOfTwo", "b=1;b=2", "1"},
+                    CookieRow{"QuotedValueKeptWhole", "  b=\"1 x\" ;", "\"1 x\""},
+                    CookieRow{"ValueStartingWithEquals", "b==", "="},
+                    CookieRow{"NameWithoutEquals", "b", {}}, CookieRow{"EmptyValue", "b=", {}},
+                    CookieRow{"LongerName", "bb=1", {}}, CookieRow{"UpperCaseName", "B=1", {}},
+                    CookieRow{"EmptyHeader", "", {}}),
+    [](const auto& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace vorn

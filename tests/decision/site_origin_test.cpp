@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
+
+#include "support/test_name.hpp"
 
 namespace vorn {
 namespace {
@@ -10,9 +13,18 @@ namespace {
 const std::string domain(siteDomain);
 
 struct RefererRow {
+    std::string name;
     std::string referer;
     bool origin;
 };
+
+void PrintTo(const RefererRow& row, std::ostream* out) {
+    *out << row.name << ": \"" << row.referer << '"';
+}
+
+std::string refererName(const testing::TestParamInfo<RefererRow>& info) {
+    return test::testName({info.param.name, info.param.origin ? "accepted" : "refused"});
+}
 
 class SiteOrigin : public testing::TestWithParam<RefererRow> {};
 
@@ -22,21 +34,35 @@ TEST_P(SiteOrigin, AcceptsOnlyABareOrigin) {
 
 INSTANTIATE_TEST_SUITE_P(
     Referers, SiteOrigin,
-    testing::Values(
-        RefererRow{"https://" + domain, true}, RefererRow{"https://" + domain + "/", true},
-        RefererRow{"http://" + domain, true}, RefererRow{"http://" + domain + "/", true},
-        RefererRow{"https://m." + domain, true}, RefererRow{"http://a-b.c." + domain + "/", true},
-        RefererRow{"https://M-2." + domain, true}, RefererRow{"https://" + domain + ":443", false},
-        RefererRow{"https://" + domain + "//", false}, RefererRow{"HTTPS://" + domain, false},
-        RefererRow{"Http://" + domain, false}, RefererRow{"https://x_y." + domain, false},
-        RefererRow{"https://" + domain + "/o/r", false},
-        RefererRow{"https://" + domain + "?q", false}, RefererRow{"https://user@" + domain, false},
-        RefererRow{"https://.." + domain, false}, RefererRow{"https://." + domain, false},
-        RefererRow{"https://a.." + domain, false}, RefererRow{"https://a..b." + domain, false},
-        RefererRow{"https://.a." + domain, false}, RefererRow{"https://evil" + domain, false},
-        RefererRow{"https://" + domain + ".evil", false}, RefererRow{"ftp://" + domain, false},
-        RefererRow{domain, false}, RefererRow{"https://", false}, RefererRow{"https:///", false},
-        RefererRow{"http://", false}, RefererRow{"", false}));
+    testing::Values(RefererRow{"Https", "https://" + domain, true},
+                    RefererRow{"HttpsWithSlash", "https://" + domain + "/", true},
+                    RefererRow{"Http", "http://" + domain, true},
+                    RefererRow{"HttpWithSlash", "http://" + domain + "/", true},
+                    RefererRow{"Subdomain", "https://m." + domain, true},
+                    RefererRow{"NestedSubdomainWithHyphen", "http://a-b.c." + domain + "/", true},
+                    RefererRow{"UpperCaseSubdomainWithDigit", "https://M-2." + domain, true},
+                    RefererRow{"WithPort", "https://" + domain + ":443", false},
+                    RefererRow{"WithTwoSlashes", "https://" + domain + "//", false},
+                    RefererRow{"UpperCaseScheme", "HTTPS://" + domain, false},
+                    RefererRow{"MixedCaseScheme", "Http://" + domain, false},
+                    RefererRow{"UnderscoreInSubdomain", "https://x_y." + domain, false},
+                    RefererRow{"WithPath", "https://" + domain + "/o/r", false},
+                    RefererRow{"WithQuery", "https://" + domain + "?q", false},
+                    RefererRow{"WithUser", "https://user@" + domain, false},
+                    RefererRow{"LeadingDoubleDot", "https://.." + domain, false},
+                    RefererRow{"LeadingDot", "https://." + domain, false},
+                    RefererRow{"EmptyLabelBeforeTheDomain", "https://a.." + domain, false},
+                    RefererRow{"EmptyLabelInTheSubdomain", "https://a..b." + domain, false},
+                    RefererRow{"LeadingDotBeforeASubdomain", "https://.a." + domain, false},
+                    RefererRow{"DomainEndingAnotherName", "https://evil" + domain, false},
+                    RefererRow{"DomainStartingAnotherName", "https://" + domain + ".evil", false},
+                    RefererRow{"FtpScheme", "ftp://" + domain, false},
+                    RefererRow{"WithoutScheme", domain, false},
+                    RefererRow{"HttpsWithoutHost", "https://", false},
+                    RefererRow{"HttpsSlashWithoutHost", "https:///", false},
+                    RefererRow{"HttpWithoutHost", "http://", false},
+                    RefererRow{"Empty", "", false}),
+    refererName);
 
 TEST(SiteOrigin, TakesAnotherDomain) {
     EXPECT_TRUE(refererIsSiteOrigin("https://a.example.org/", "example.org"));

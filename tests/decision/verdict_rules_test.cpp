@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 #include <string>
 
 #include "decision/site.hpp"
@@ -32,6 +33,10 @@ struct RuleRow {
     Decision expected;
     bool counted;
 };
+
+void PrintTo(const RuleRow& row, std::ostream* out) {
+    *out << row.name;
+}
 
 Decision classed(PathClass pathClass, Verdict verdict, Reason reason, bool challengeable = false) {
     return {pathClass, verdict, reason, challengeable};

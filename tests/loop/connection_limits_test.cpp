@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <ostream>
+#include <string>
+
+#include "support/test_name.hpp"
 
 namespace vorn {
 namespace {
@@ -16,6 +20,18 @@ struct Row {
     std::uint64_t connectionLimit;
     std::uint64_t chunkLimit;
 };
+
+void PrintTo(const Row& row, std::ostream* out) {
+    *out << row.mebibytes << " MiB, descriptor budget " << row.descriptorBudget;
+}
+
+// The memory and the descriptor budget: "256MiB4032Descriptors".
+std::string budgetName(const testing::TestParamInfo<Row>& info) {
+    const Row& row = info.param;
+    const std::string descriptors =
+        row.descriptorBudget == unlimited ? "unlimited" : std::to_string(row.descriptorBudget);
+    return test::testName({std::to_string(row.mebibytes), "MiB", descriptors, "descriptors"});
+}
 
 class ConnectionLimitsTable : public testing::TestWithParam<Row> {};
 
@@ -34,7 +50,8 @@ INSTANTIATE_TEST_SUITE_P(
                     // Soft descriptor limits 4096, 100 and 50 less the 64 kept back.
                     Row{256, 4'032, 4'032, 1'024}, Row{16, 36, 36, 64},
                     // A budget of 0 descriptors still allows one connection.
-                    Row{16, 0, 1, 64}));
+                    Row{16, 0, 1, 64}),
+    budgetName);
 
 TEST(ConnectionLimits, ChunkLimitIsAtLeastFour) {
     EXPECT_EQ(computeConnectionLimits(100'000, unlimited).chunkLimit, 4u);

@@ -14,6 +14,7 @@
 #include <csignal>
 #include <mutex>
 #include <optional>
+#include <ostream>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -454,6 +455,10 @@ struct FailingChange {
     Target target;
     int expected;
 };
+
+void PrintTo(const FailingChange& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class KqueueFailedChange : public KqueueTest, public testing::WithParamInterface<FailingChange> {};
 

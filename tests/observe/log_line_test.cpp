@@ -4,15 +4,23 @@
 
 #include <cstdint>
 #include <limits>
+#include <ostream>
 #include <string>
+
+#include "support/test_name.hpp"
 
 namespace vorn {
 namespace {
 
 struct EncodingCase {
+    std::string name;
     std::string value;
     std::string encoded;
 };
+
+void PrintTo(const EncodingCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class ValueEncoding : public testing::TestWithParam<EncodingCase> {};
 
@@ -24,22 +32,36 @@ TEST_P(ValueEncoding, WritesRawOrQuoted) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, ValueEncoding,
-    testing::Values(
-        EncodingCase{"abc", "abc"}, EncodingCase{"", "\"\""},
-        EncodingCase{"SPOP on /var/run/vorn-spoa.sock", "\"SPOP on /var/run/vorn-spoa.sock\""},
-        EncodingCase{"a=b", "\"a=b\""},
-        EncodingCase{std::string("\x01\x0d\x7f"), "\"\\x01\\x0d\\x7f\""},
-        EncodingCase{"gr\xc3\xbc\xc3\x9f", "gr\xc3\xbc\xc3\x9f"},
-        EncodingCase{"say \"hi\"", "\"say \\\"hi\\\"\""}, EncodingCase{"C:\\dir", "\"C:\\\\dir\""},
-        EncodingCase{"tab\there", "\"tab\\there\""}, EncodingCase{"two\nlines", "\"two\\nlines\""},
-        EncodingCase{std::string("nul\0", 4), "\"nul\\x00\""}, EncodingCase{"\x1f", "\"\\x1f\""},
-        EncodingCase{"\"", "\"\\\"\""}, EncodingCase{"\xff x", "\"\xff x\""},
-        EncodingCase{"!~", "!~"}));
+    testing::Values(EncodingCase{"Plain", "abc", "abc"}, EncodingCase{"Empty", "", "\"\""},
+                    EncodingCase{"Spaces", "SPOP on /var/run/vorn-spoa.sock",
+                                 "\"SPOP on /var/run/vorn-spoa.sock\""},
+                    EncodingCase{"EqualsSign", "a=b", "\"a=b\""},
+                    EncodingCase{"ControlBytes", std::string("\x01\x0d\x7f"),
+                                 "\"\\x01\\x0d\\x7f\""},
+                    EncodingCase{"Utf8StaysRaw", "gr\xc3\xbc\xc3\x9f", "gr\xc3\xbc\xc3\x9f"},
+                    EncodingCase{"DoubleQuotes", "say \"hi\"", "\"say \\\"hi\\\"\""},
+                    EncodingCase{"Backslash", "C:\\dir", "\"C:\\\\dir\""},
+                    EncodingCase{"Tab", "tab\there", "\"tab\\there\""},
+                    EncodingCase{"Newline", "two\nlines", "\"two\\nlines\""},
+                    EncodingCase{"Nul", std::string("nul\0", 4), "\"nul\\x00\""},
+                    EncodingCase{"UnitSeparator", "\x1f", "\"\\x1f\""},
+                    EncodingCase{"LoneQuote", "\"", "\"\\\"\""},
+                    EncodingCase{"InvalidUtf8", "\xff x", "\"\xff x\""},
+                    EncodingCase{"PunctuationStaysRaw", "!~", "!~"}),
+    [](const auto& info) { return info.param.name; });
 
 struct TimestampCase {
     std::int64_t millis;
     std::string text;
 };
+
+void PrintTo(const TimestampCase& row, std::ostream* out) {
+    *out << row.millis << " ms";
+}
+
+std::string timestampName(const testing::TestParamInfo<TimestampCase>& info) {
+    return test::testName(info.param.text);
+}
 
 class Timestamp : public testing::TestWithParam<TimestampCase> {};
 
@@ -62,7 +84,8 @@ INSTANTIATE_TEST_SUITE_P(
                     TimestampCase{-62'167'219'200'000, "0000-01-01T00:00:00.000Z"},
                     TimestampCase{-62'167'219'200'001, "-0001-12-31T23:59:59.999Z"},
                     TimestampCase{253'402'300'799'999, "9999-12-31T23:59:59.999Z"},
-                    TimestampCase{253'402'300'800'000, "10000-01-01T00:00:00.000Z"}));
+                    TimestampCase{253'402'300'800'000, "10000-01-01T00:00:00.000Z"}),
+    timestampName);
 
 TEST(Timestamp, ExtremesStayWellFormed) {
     for (std::int64_t millis :

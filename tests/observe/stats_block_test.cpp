@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+#include <string>
+
+#include "support/test_name.hpp"
+
 namespace vorn {
 namespace {
 
@@ -9,6 +14,16 @@ struct Sample {
     std::uint64_t nanos;
     int bucket;  // -1: above the last bound
 };
+
+void PrintTo(const Sample& row, std::ostream* out) {
+    *out << row.nanos << " ns";
+}
+
+std::string sampleName(const testing::TestParamInfo<Sample>& info) {
+    const std::string nanos = std::to_string(info.param.nanos) + " ns";
+    if (info.param.bucket < 0) return test::testName({nanos, "above the last bound"});
+    return test::testName({nanos, "to bucket", std::to_string(info.param.bucket)});
+}
 
 class LatencyBuckets : public testing::TestWithParam<Sample> {};
 
@@ -26,7 +41,8 @@ TEST_P(LatencyBuckets, ASampleGoesToTheFirstBucketWhoseBoundItDoesNotExceed) {
 INSTANTIATE_TEST_SUITE_P(Bounds, LatencyBuckets,
                          testing::Values(Sample{0, 0}, Sample{50'000, 0}, Sample{50'001, 1},
                                          Sample{30'000'000, 9}, Sample{50'000'000, 9},
-                                         Sample{60'000'000, -1}));
+                                         Sample{60'000'000, -1}),
+                         sampleName);
 
 TEST(StatsBlock, AddingSumsEveryField) {
     StatsBlock a;

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <future>
+#include <ostream>
 #include <string>
 
 #include "observe/log_queue.hpp"
 #include "observe/pipe_capture.hpp"
+#include "support/test_name.hpp"
 
 namespace vorn {
 namespace {
@@ -19,6 +21,17 @@ struct FilterCase {
     ReceiptStatus receipt;
     bool logged;
 };
+
+void PrintTo(const FilterCase& row, std::ostream* out) {
+    *out << logVerdictsName(row.mode) << " mode, " << verdictName(row.verdict) << ", receipt "
+         << receiptStatusName(row.receipt);
+}
+
+std::string filterName(const testing::TestParamInfo<FilterCase>& info) {
+    const FilterCase& row = info.param;
+    return test::testName({logVerdictsName(row.mode), "mode", verdictName(row.verdict), "receipt",
+                           receiptStatusName(row.receipt), row.logged ? "logged" : "dropped"});
+}
 
 class VerdictFilter : public testing::TestWithParam<FilterCase> {};
 
@@ -52,12 +65,18 @@ INSTANTIATE_TEST_SUITE_P(
                     FilterCase{LogVerdicts::watch, pass, R::valid, false},
                     FilterCase{LogVerdicts::watch, pass, R::revoked, true},
                     FilterCase{LogVerdicts::watch, Verdict::trap, R::none, true},
-                    FilterCase{all, pass, R::none, true}, FilterCase{all, pass, R::valid, true}));
+                    FilterCase{all, pass, R::none, true}, FilterCase{all, pass, R::valid, true}),
+    filterName);
 
 struct LineCase {
+    std::string name;
     VerdictRecord record;
     std::string line;
 };
+
+void PrintTo(const LineCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class VerdictLine : public testing::TestWithParam<LineCase> {};
 
@@ -70,7 +89,8 @@ TEST_P(VerdictLine, KeysInOrder) {
 INSTANTIATE_TEST_SUITE_P(
     Lines, VerdictLine,
     testing::Values(
-        LineCase{{.ip = "192.0.2.7",
+        LineCase{"ChallengeWithEveryField",
+                 {.ip = "192.0.2.7",
                   .verdict = challenge,
                   .reason = Reason::hot,
                   .classSlot = indexOf(PathClass::srcbranch),
@@ -84,7 +104,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "verdict=challenge reason=hot class=srcbranch path=/owner/repo/src/branch/main/"
                  "README referer=\"\" receipt=expired level=hot difficulty=0.00048828125 "
                  "score=0.912"},
-        LineCase{{.ip = "2001:db8::1",
+        LineCase{"TrapFromIpv6WithAQuotedPath",
+                 {.ip = "2001:db8::1",
                   .verdict = Verdict::trap,
                   .reason = Reason::bare_referer,
                   .classSlot = indexOf(PathClass::commitlist),
@@ -93,7 +114,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "ts=2024-05-01T07:03:09.042Z level=info event=verdict ip=2001:db8::1 "
                  "verdict=trap reason=bare_referer class=commitlist path=\"/a b\" "
                  "referer=https://forge.example"},
-        LineCase{{.ip = "",
+        LineCase{"GatewayWithEmptyIpAndReferer",
+                 {.ip = "",
                   .verdict = pass,
                   .reason = Reason::gateway,
                   .classSlot = gatewaySlot,
@@ -104,7 +126,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "ts=2024-05-01T07:03:09.042Z level=info event=verdict ip=\"\" verdict=pass "
                  "reason=gateway class=gateway path=/.well-known/bramblegate/x referer=\"\" "
                  "level=calm difficulty=0.0001220703125 score=0.000"},
-        LineCase{{.ip = "192.0.2.8",
+        LineCase{"WatchScoreRoundedToThreeDigits",
+                 {.ip = "192.0.2.8",
                   .verdict = Verdict::watch,
                   .reason = Reason::expensive,
                   .classSlot = indexOf(PathClass::expensive),
@@ -114,7 +137,8 @@ INSTANTIATE_TEST_SUITE_P(
                   .score = 0.8125},
                  "ts=2024-05-01T07:03:09.042Z level=info event=verdict ip=192.0.2.8 "
                  "verdict=watch reason=expensive class=expensive path=/o/r/blame/main/x "
-                 "referer=https://forge.example/o/r receipt=valid score=0.812"}));
+                 "referer=https://forge.example/o/r receipt=valid score=0.812"}),
+    [](const auto& info) { return info.param.name; });
 
 TEST(VerdictLine, LongPathIsCutAtTheLineCapacity) {
     const std::string path = "/" + std::string(4999, 'p');

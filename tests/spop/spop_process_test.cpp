@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,10 @@ struct HelloCase {
     std::vector<KvItem> items;
     std::uint64_t announced;
 };
+
+void PrintTo(const HelloCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class HelloMaxFrameSize : public SpopProtocol, public testing::WithParamInterface<HelloCase> {};
 
@@ -192,6 +197,10 @@ struct Malformed {
     std::string name;
     Bytes bytes;
 };
+
+void PrintTo(const Malformed& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class MalformedInput : public SpopProtocol, public testing::WithParamInterface<Malformed> {};
 

@@ -4,9 +4,11 @@
 
 #include <cstdint>
 #include <limits>
+#include <ostream>
 #include <string>
 
 #include "support/hex.hpp"
+#include "support/test_name.hpp"
 #include "support/vorn_check.hpp"
 
 namespace vorn::test {
@@ -22,6 +24,17 @@ struct VarintCase {
     std::uint64_t value;
     std::string hex;
 };
+
+void PrintTo(const VarintCase& row, std::ostream* out) {
+    *out << row.value << " as " << row.hex;
+}
+
+// The value and how many bytes it takes: "240In2Bytes", "0In1Byte".
+std::string varintName(const testing::TestParamInfo<VarintCase>& info) {
+    const std::size_t bytes = (info.param.hex.size() + 1) / 3;
+    return testName({std::to_string(info.param.value), "in", std::to_string(bytes),
+                     bytes == 1 ? "byte" : "bytes"});
+}
 
 class VarintTable : public testing::TestWithParam<VarintCase> {};
 
@@ -44,22 +57,41 @@ INSTANTIATE_TEST_SUITE_P(
                     VarintCase{2288, "f0 80 00"}, VarintCase{16384, "f0 f1 06"},
                     VarintCase{65535, "ff f0 1e"}, VarintCase{4294967295, "ff f0 fe fe 7e"},
                     VarintCase{std::numeric_limits<std::uint64_t>::max(),
-                               "ff f0 fe fe fe fe fe fe fe 0e"}));
+                               "ff f0 fe fe fe fe fe fe fe 0e"}),
+    varintName);
 
-class VarintRejected : public testing::TestWithParam<std::string> {};
+struct Rejected {
+    std::string name;
+    std::string hex;
+};
+
+void PrintTo(const Rejected& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class VarintRejected : public testing::TestWithParam<Rejected> {};
 
 TEST_P(VarintRejected, IsNothing) {
-    EXPECT_FALSE(readVarint(hex(GetParam())).has_value());
+    EXPECT_FALSE(readVarint(hex(GetParam().hex)).has_value());
 }
 
 INSTANTIATE_TEST_SUITE_P(Malformed, VarintRejected,
-                         testing::Values("", "f0", "f0 80", "ff f0 fe fe fe fe fe fe fe 0f",
-                                         "ff f0 fe fe fe fe fe fe fe fe 00"));
+                         testing::Values(Rejected{"Empty", ""}, Rejected{"CutAfterOneByte", "f0"},
+                                         Rejected{"CutAfterTwoBytes", "f0 80"},
+                                         Rejected{"Above64Bits", "ff f0 fe fe fe fe fe fe fe 0f"},
+                                         Rejected{"ElevenBytes",
+                                                  "ff f0 fe fe fe fe fe fe fe fe 00"}),
+                         [](const auto& info) { return info.param.name; });
 
 struct ValueCase {
+    std::string name;
     Bytes encoded;
     std::string hex;
 };
+
+void PrintTo(const ValueCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class TypedValues : public testing::TestWithParam<ValueCase> {};
 
@@ -69,17 +101,21 @@ TEST_P(TypedValues, EncodeTypeByteThenValue) {
 
 INSTANTIATE_TEST_SUITE_P(
     All, TypedValues,
-    testing::Values(ValueCase{nullValue(), "00"}, ValueCase{boolValue(true), "11"},
-                    ValueCase{boolValue(false), "01"}, ValueCase{int32Value(5), "02 05"},
-                    ValueCase{int32Value(-1), "02 ff f0 fe fe fe fe fe fe fe 0e"},
-                    ValueCase{uint32Value(16384), "03 f0 f1 06"}, ValueCase{int64Value(0), "04 00"},
-                    ValueCase{uint64Value(240), "05 f0 00"},
-                    ValueCase{ipv4Value({192, 0, 2, 1}), "06 c0 00 02 01"},
-                    ValueCase{ipv6Value({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}),
+    testing::Values(ValueCase{"Null", nullValue(), "00"},
+                    ValueCase{"BoolTrue", boolValue(true), "11"},
+                    ValueCase{"BoolFalse", boolValue(false), "01"},
+                    ValueCase{"Int32", int32Value(5), "02 05"},
+                    ValueCase{"Int32MinusOne", int32Value(-1), "02 ff f0 fe fe fe fe fe fe fe 0e"},
+                    ValueCase{"Uint32", uint32Value(16384), "03 f0 f1 06"},
+                    ValueCase{"Int64Zero", int64Value(0), "04 00"},
+                    ValueCase{"Uint64", uint64Value(240), "05 f0 00"},
+                    ValueCase{"Ipv4", ipv4Value({192, 0, 2, 1}), "06 c0 00 02 01"},
+                    ValueCase{"Ipv6", ipv6Value({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}),
                               "07 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 01"},
-                    ValueCase{stringValue("ab"), "08 02 61 62"},
-                    ValueCase{stringValue(""), "08 00"},
-                    ValueCase{binaryValue(std::string("\0\1", 2)), "09 02 00 01"}));
+                    ValueCase{"String", stringValue("ab"), "08 02 61 62"},
+                    ValueCase{"EmptyString", stringValue(""), "08 00"},
+                    ValueCase{"Binary", binaryValue(std::string("\0\1", 2)), "09 02 00 01"}),
+    [](const auto& info) { return info.param.name; });
 
 TEST(SpopString, LongTextTakesAVarintLength) {
     auto encoded = spopString(std::string(300, 'x'));
@@ -144,10 +180,15 @@ TEST(VornCheckMessage, AbsentArgumentsAreLeftOut) {
 }
 
 struct ArgumentCase {
-    VornCheck check;
     std::string name;
+    VornCheck check;
+    std::string argument;
     Bytes value;
 };
+
+void PrintTo(const ArgumentCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class VornCheckArguments : public testing::TestWithParam<ArgumentCase> {};
 
@@ -155,7 +196,7 @@ TEST_P(VornCheckArguments, TakeTheChosenType) {
     auto message = GetParam().check.message();
     const KvItem* found = nullptr;
     for (const auto& arg : message.args) {
-        if (arg.key == GetParam().name) found = &arg;
+        if (arg.key == GetParam().argument) found = &arg;
     }
     ASSERT_NE(found, nullptr);
     EXPECT_EQ(toHex(found->value), toHex(GetParam().value));
@@ -163,16 +204,20 @@ TEST_P(VornCheckArguments, TakeTheChosenType) {
 
 INSTANTIATE_TEST_SUITE_P(
     Variants, VornCheckArguments,
-    testing::Values(ArgumentCase{VornCheck{.ip = std::string("::1")}, "ip", stringValue("::1")},
-                    ArgumentCase{VornCheck{.ip = Ipv6Bytes{0x20, 0x01, 0x0d, 0xb8}}, "ip",
-                                 ipv6Value({0x20, 0x01, 0x0d, 0xb8})},
-                    ArgumentCase{VornCheck{.backlog = std::int64_t{-5}}, "backlog", int64Value(-5)},
-                    ArgumentCase{VornCheck{.backlog = std::uint64_t{1} << 40}, "backlog",
-                                 uint64Value(std::uint64_t{1} << 40)},
-                    ArgumentCase{VornCheck{.backlog = std::string("7")}, "backlog",
+    testing::Values(ArgumentCase{"IpAsText", VornCheck{.ip = std::string("::1")}, "ip",
+                                 stringValue("::1")},
+                    ArgumentCase{"IpAsIpv6", VornCheck{.ip = Ipv6Bytes{0x20, 0x01, 0x0d, 0xb8}},
+                                 "ip", ipv6Value({0x20, 0x01, 0x0d, 0xb8})},
+                    ArgumentCase{"BacklogAsInt64", VornCheck{.backlog = std::int64_t{-5}},
+                                 "backlog", int64Value(-5)},
+                    ArgumentCase{"BacklogAsUint64", VornCheck{.backlog = std::uint64_t{1} << 40},
+                                 "backlog", uint64Value(std::uint64_t{1} << 40)},
+                    ArgumentCase{"BacklogAsText", VornCheck{.backlog = std::string("7")}, "backlog",
                                  stringValue("7")},
-                    ArgumentCase{VornCheck{.headers = headerBlock({{"a", "1"}, {"B", "x y"}})},
-                                 "headers", stringValue("a: 1\r\nB: x y\r\n\r\n")}));
+                    ArgumentCase{"HeadersAsBlock",
+                                 VornCheck{.headers = headerBlock({{"a", "1"}, {"B", "x y"}})},
+                                 "headers", stringValue("a: 1\r\nB: x y\r\n\r\n")}),
+    [](const auto& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace vorn::test

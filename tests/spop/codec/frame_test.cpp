@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,10 @@ struct CutCase {
     std::string input;
     Status status;
 };
+
+void PrintTo(const CutCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class CutFrameStatus : public testing::TestWithParam<CutCase> {};
 

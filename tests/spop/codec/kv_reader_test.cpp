@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,10 @@ struct KvErrorCase {
     std::string input;
     Error error;
 };
+
+void PrintTo(const KvErrorCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class KvReaderError : public testing::TestWithParam<KvErrorCase> {};
 

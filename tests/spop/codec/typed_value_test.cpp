@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,10 @@ struct ValueCase {
     // Address bytes for ipv4/ipv6, viewed bytes for string/binary.
     std::string content = "";
 };
+
+void PrintTo(const ValueCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class TypedValueDecode : public testing::TestWithParam<ValueCase> {};
 
@@ -87,6 +92,10 @@ struct ErrorCase {
     std::string input;
     Error error;
 };
+
+void PrintTo(const ErrorCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class TypedValueError : public testing::TestWithParam<ErrorCase> {};
 

@@ -5,10 +5,12 @@
 #include <array>
 #include <cstdint>
 #include <limits>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "spop/codec/wire_bytes.hpp"
+#include "support/test_name.hpp"
 
 namespace vorn {
 namespace {
@@ -20,6 +22,17 @@ struct WorkedValue {
     std::uint64_t value;
     std::string encoded;
 };
+
+void PrintTo(const WorkedValue& row, std::ostream* out) {
+    *out << row.value << " as " << row.encoded;
+}
+
+// The value and how many bytes it takes: "240In2Bytes", "0In1Byte".
+std::string workedName(const testing::TestParamInfo<WorkedValue>& info) {
+    const std::size_t bytes = (info.param.encoded.size() + 1) / 3;
+    return test::testName({std::to_string(info.param.value), "in", std::to_string(bytes),
+                           bytes == 1 ? "byte" : "bytes"});
+}
 
 class VarintWorked : public testing::TestWithParam<WorkedValue> {};
 
@@ -56,7 +69,8 @@ INSTANTIATE_TEST_SUITE_P(Values, VarintWorked,
                                          WorkedValue{65535, "FF F0 1E"},
                                          WorkedValue{4294967295, "FF F0 FE FE 7E"},
                                          WorkedValue{std::numeric_limits<std::uint64_t>::max(),
-                                                     "FF F0 FE FE FE FE FE FE FE 0E"}));
+                                                     "FF F0 FE FE FE FE FE FE FE 0E"}),
+                         workedName);
 
 // Values around every power of two, plus a pseudo-random spread, survive
 // encoding and decoding with the same size both ways.
@@ -84,10 +98,19 @@ TEST(Varint, RoundTrips) {
 
 // Sequences that would need more than 64 bits are rejected like truncated
 // ones, even when more bytes follow.
-class VarintTooLong : public testing::TestWithParam<std::string> {};
+struct TooLong {
+    std::string name;
+    std::string bytes;
+};
+
+void PrintTo(const TooLong& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class VarintTooLong : public testing::TestWithParam<TooLong> {};
 
 TEST_P(VarintTooLong, IsTruncated) {
-    auto bytes = wire(GetParam());
+    auto bytes = wire(GetParam().bytes);
     auto decoded = decodeVarint(bytes);
     ASSERT_FALSE(decoded.has_value());
     EXPECT_EQ(decoded.error(), Error::Truncated);
@@ -95,11 +118,12 @@ TEST_P(VarintTooLong, IsTruncated) {
 
 INSTANTIATE_TEST_SUITE_P(
     Sequences, VarintTooLong,
-    testing::Values("F0 F1 FE FE FE FE FE FE FE 0E",          // exactly 2^64
-                    "FF F0 FE FE FE FE FE FE FE 0F",          // 2^64 - 1 + 2^60
-                    "FF F0 FE FE FE FE FE FE FE 7F",          // top byte far too large
-                    "F0 80 80 80 80 80 80 80 80 80 00",       // continuation on the tenth byte
-                    "FF FF FF FF FF FF FF FF FF FF FF 00"));  // eleven bytes and more
+    testing::Values(TooLong{"TwoTo64", "F0 F1 FE FE FE FE FE FE FE 0E"},
+                    TooLong{"Uint64MaxPlus2To60", "FF F0 FE FE FE FE FE FE FE 0F"},
+                    TooLong{"TopByteFarTooLarge", "FF F0 FE FE FE FE FE FE FE 7F"},
+                    TooLong{"ContinuationOnTheTenthByte", "F0 80 80 80 80 80 80 80 80 80 00"},
+                    TooLong{"ElevenBytesAndMore", "FF FF FF FF FF FF FF FF FF FF FF 00"}),
+    [](const auto& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace vorn
