@@ -84,11 +84,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // NOTIFY with FIN set, stream-id 7, frame-id 1, then the payload.
     const auto length = static_cast<std::uint32_t>(headerAfterLength + size);
-    std::vector<std::byte> frame = {
-        std::byte(length >> 24), std::byte(length >> 16), std::byte(length >> 8),
-        std::byte(length),       std::byte{3},            std::byte{0},
-        std::byte{0},            std::byte{0},            std::byte{1},
-        std::byte{7},            std::byte{1}};
+    std::vector<std::byte> frame = {std::byte(length >> 24),
+                                    std::byte(length >> 16),
+                                    std::byte(length >> 8),
+                                    std::byte(length),
+                                    std::byte{3},
+                                    std::byte{0},
+                                    std::byte{0},
+                                    std::byte{0},
+                                    std::byte{1},
+                                    std::byte{7},
+                                    std::byte{1}};
     frame.insert(frame.end(), reinterpret_cast<const std::byte*>(data),
                  reinterpret_cast<const std::byte*>(data) + size);
 

@@ -58,7 +58,8 @@ std::expected<std::string, Error> readWholeFile(const std::string& path, std::si
     try {
         std::string text;
         text.reserve(status.st_size > 0 ? static_cast<std::size_t>(status.st_size) : 0);
-        if (auto read = readAll(file.get(), limit, text); !read) return std::unexpected(read.error());
+        if (auto read = readAll(file.get(), limit, text); !read)
+            return std::unexpected(read.error());
         return text;
     } catch (const std::bad_alloc&) {
         return std::unexpected(Error::OutOfMemory);

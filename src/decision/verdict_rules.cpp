@@ -24,7 +24,8 @@ Decision classified(PathClass pathClass, Verdict verdict, Reason reason,
 
 Decision decide(const RequestFacts& facts, ClassWindows& windows) {
     if (facts.path.starts_with(gatewayPrefix)) {
-        return Decision{.pathClass = std::nullopt, .verdict = Verdict::pass, .reason = Reason::gateway};
+        return Decision{
+            .pathClass = std::nullopt, .verdict = Verdict::pass, .reason = Reason::gateway};
     }
     const PathClass pathClass = classifyPath(facts.path);
     if (isBogusCommitPath(facts.path)) return classified(pathClass, Verdict::trap, Reason::bogus);

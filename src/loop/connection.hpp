@@ -40,10 +40,10 @@ enum class ConnectionState : std::uint8_t {
 
 // Why a connection cannot go on by itself; each stop condition is one bit.
 enum Blocked : std::uint8_t {
-    writeBlocked = 1,    // the last send would have blocked
-    awaitingChunk = 2,   // on its pool's wait list
-    outputStarved = 4,   // input handling stopped until the output drains
-    parkedRequest = 8,   // a request waits outside; input stays unhandled
+    writeBlocked = 1,   // the last send would have blocked
+    awaitingChunk = 2,  // on its pool's wait list
+    outputStarved = 4,  // input handling stopped until the output drains
+    parkedRequest = 8,  // a request waits outside; input stays unhandled
 };
 
 enum class ChunkUse : std::uint8_t { input, output };

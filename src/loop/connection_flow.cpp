@@ -117,8 +117,8 @@ void EventLoop::process(Connection& connection) {
         handleInput(connection);
         if (connection.closed() || flush(connection) != Flush::done) return;
         afterFlush(connection);
-        if (connection.closed() || !connection.is(outputStarved) ||
-            connection.is(writeBlocked) || connection.is(awaitingChunk)) {
+        if (connection.closed() || !connection.is(outputStarved) || connection.is(writeBlocked) ||
+            connection.is(awaitingChunk)) {
             return;
         }
         connection.clear(outputStarved);

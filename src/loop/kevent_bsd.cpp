@@ -144,8 +144,8 @@ std::expected<std::size_t, int> Kqueue::wait(std::span<const Change> changes,
         limit = {static_cast<time_t>(millis / 1000), static_cast<long>(millis % 1000) * 1000000};
     }
     const timespec* timeout = produced > 0 ? &now : timeoutMillis ? &limit : nullptr;
-    const int count = kevent(fd_, natives.data(), convert(changes, natives, 0), ready.data(), room,
-                             timeout);
+    const int count =
+        kevent(fd_, natives.data(), convert(changes, natives, 0), ready.data(), room, timeout);
     if (count < 0) return std::unexpected(errno);
     for (int i = 0; i < count; ++i) events[produced++] = ourEvent(ready[i]);
     return produced;

@@ -9,8 +9,8 @@
 #include <optional>
 #include <string_view>
 
-#include "common/error.hpp"
 #include "common/connection_io.hpp"
+#include "common/error.hpp"
 #include "loop/chunk_pool.hpp"
 #include "loop/connection.hpp"
 #include "loop/kevent.hpp"

@@ -83,8 +83,7 @@ Error runLoop(const Settings& settings) {
         return opened.error();
     }
     if (settings.metricsAddress) {
-        if (auto opened =
-                (*loop)->openMetricsListener(*settings.metricsAddress, agent.metrics());
+        if (auto opened = (*loop)->openMetricsListener(*settings.metricsAddress, agent.metrics());
             !opened) {
             return opened.error();
         }

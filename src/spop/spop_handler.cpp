@@ -71,8 +71,8 @@ void SpopHandler::onInput(ConnectionIo& connection) {
             return;
         }
         if (!connection.reserveReply()) break;
-        next = cut.status == CutFrame::Status::malformed ? Next::close
-                                                         : answer(connection, cut.frame);
+        next =
+            cut.status == CutFrame::Status::malformed ? Next::close : answer(connection, cut.frame);
         if (next == Next::close) {
             connection.close();
             return;

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-
 namespace vorn {
 namespace {
 
@@ -22,9 +21,7 @@ protected:
     DecisionState state{BacklogMeter(4, 16, 300 * nanosPerSecond), ChallengePolicy{},
                         LogVerdicts::none, stats};
 
-    void SetUp() override {
-        state.challenge.difficulty = {1.0 / 8192, 1.0 / 2048, 1.0 / 2048};
-    }
+    void SetUp() override { state.challenge.difficulty = {1.0 / 8192, 1.0 / 2048, 1.0 / 2048}; }
 
     void challengesOn(std::string_view prefix, MeterLevel from) {
         state.challenge.mode = ChallengeMode::on;

@@ -13,6 +13,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/command.hpp"
@@ -155,6 +156,53 @@ TEST_F(BehindHaproxy, TheSiteStaysReachableWhenTheAgentIsGone) {
     ASSERT_TRUE(next.waitForLine("metrics off"));
     ASSERT_TRUE(haproxy->waitForLine("is UP", 10s)) << haproxy->linesText();
     EXPECT_EQ(get("127.0.0.1", "/owner/repo/commit/0123456789abcdef0123").status, 403);
+}
+
+// 16 requests at a time on `paths` through HAProxy; one "status error" line
+// per request.
+std::vector<std::string> concurrentRequests(std::uint16_t port, int count) {
+    std::vector<std::string> command = {"curl",
+                                        "-s",
+                                        "--parallel",
+                                        "--parallel-max",
+                                        "16",
+                                        "--max-time",
+                                        "10",
+                                        "-w",
+                                        "%{http_code} %header{x-vorn-error}\\n"};
+    for (int i = 0; i < count; ++i) {
+        command.push_back("http://127.0.0.1:" + std::to_string(port) + "/o/r/commit/" +
+                          std::to_string(1000000 + i));
+        command.push_back("-o");
+        command.push_back("/dev/null");
+    }
+    return command;
+}
+
+TEST_F(BehindHaproxy, OnceTheAgentIsDownRequestsUnderLoadSkipItAtOnce) {
+    // Load that runs across the outage.
+    std::vector<std::string> load = concurrentRequests(httpPort, 4000);
+    load.erase(load.begin());
+    DaemonProcess background(
+        load,
+        LaunchOptions{.prefix = {"sh", "-c", "exec \"$0\" \"$@\" >/dev/null"}, .program = "curl"});
+    std::this_thread::sleep_for(300ms);
+    agent->process().sendSignal(SIGKILL);
+    ASSERT_TRUE(agent->process().waitExit().has_value());
+    ASSERT_TRUE(haproxy->waitForLine("is DOWN", 10s)) << haproxy->linesText();
+
+    // Each request is forwarded and tagged as skipped (2); none waited for
+    // the agent's processing timeout (1).
+    auto result = runCommand(concurrentRequests(httpPort, 64), 30s);
+    ASSERT_TRUE(result);
+    std::istringstream lines(result->output);
+    std::string line;
+    int answered = 0;
+    while (std::getline(lines, line)) {
+        EXPECT_EQ(line, "200 2");
+        ++answered;
+    }
+    EXPECT_EQ(answered, 64);
 }
 
 }  // namespace

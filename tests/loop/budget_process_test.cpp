@@ -2,12 +2,11 @@
 // request is always answered, peers that leave give everything back, and
 // metrics clients can neither starve SPOP nor hold the metrics port.
 
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <string>
 #include <thread>

@@ -75,8 +75,8 @@ TEST_F(ChunkPoolTest, WaitersQueueInOrderOnceEachAndLeaveTheLineWhenReleased) {
     // A connection already waiting is neither queued nor counted twice.
     EXPECT_EQ(pool.acquire(connections[1], ChunkUse::input), nullptr);
     EXPECT_EQ(stats.bufferWaits, 3u);
-    EXPECT_EQ(waiting(), (std::vector<Connection*>{&connections[3], &connections[1],
-                                                   &connections[2]}));
+    EXPECT_EQ(waiting(),
+              (std::vector<Connection*>{&connections[3], &connections[1], &connections[2]}));
     pool.stopWaiting(connections[1]);
     EXPECT_FALSE(connections[1].is(awaitingChunk));
     EXPECT_EQ(waiting(), (std::vector<Connection*>{&connections[3], &connections[2]}));
