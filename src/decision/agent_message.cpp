@@ -35,9 +35,9 @@ std::expected<Message, Error> readMessageHead(std::span<const std::byte> payload
                                               std::size_t offset) {
     auto name = readString(payload.subspan(offset));
     if (!name) return std::unexpected(name.error());
-    std::size_t countAt = offset + name->consumed;
+    std::size_t countAt = offset + name->size;
     if (countAt >= payload.size()) return std::unexpected(Error::Truncated);
-    return Message{asText(name->bytes), countAt + 1, static_cast<std::size_t>(payload[countAt])};
+    return Message{asText(name->value), countAt + 1, static_cast<std::size_t>(payload[countAt])};
 }
 
 void readBacklog(const TypedValue& value, RequestFacts& facts) {

@@ -131,7 +131,7 @@ void EventLoop::pauseAccept(AcceptError reason) {
     } else {
         message.text("accept paused: out of descriptors or memory");
     }
-    log(LogLevel::warning, message.view());
+    logMessage(LogLevel::warning, message.view());
 }
 
 void EventLoop::resumeAccept() {
@@ -142,7 +142,7 @@ void EventLoop::resumeAccept() {
             acceptLoop(*listener, nullptr);
         }
     }
-    log(LogLevel::info, "accept resumed");
+    logMessage(LogLevel::info, "accept resumed");
 }
 
 }  // namespace vorn

@@ -30,7 +30,7 @@ void writeAll(std::string_view bytes) {
 
 }  // namespace
 
-void log(LogLevel level, std::string_view message) {
+void logMessage(LogLevel level, std::string_view message) {
     LogLine line;
     line.begin(level);
     line.pair("msg", message);

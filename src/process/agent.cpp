@@ -31,7 +31,7 @@ Agent::Agent(const Settings& settings, EventLoop& loop)
 void Agent::loadKeysAndModel(std::string_view /*reason*/) {
     // No receipt key is loaded yet, so no challenge can be sent.
     if (settings_.challengeMode == ChallengeMode::on && !decision_.challenge.keysLoaded) {
-        log(LogLevel::error, "--challenge=on without receipt keys: challenges are not sent");
+        logMessage(LogLevel::error, "--challenge=on without receipt keys: challenges are not sent");
     }
     ++loop_.stats().reloads;
 }

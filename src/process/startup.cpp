@@ -27,13 +27,13 @@ void handleSigpipe() {
 void logSettings(const Settings& settings) {
     LogMessage message;
     message.text("logging ").text(logVerdictsName(settings.logVerdicts)).text(" verdicts");
-    log(LogLevel::info, message.view());
+    logMessage(LogLevel::info, message.view());
 
     message.clear();
     message.text("challenge ").text(challengeModeName(settings.challengeMode));
     if (!settings.challengePrefix.empty()) message.text(" under ").text(settings.challengePrefix);
     message.text(", from meter level ").text(meterLevelName(settings.challengeFrom));
-    log(LogLevel::info, message.view());
+    logMessage(LogLevel::info, message.view());
 
     message.clear();
     message.text("meter level from the backend queue: hot at ")
@@ -43,7 +43,7 @@ void logSettings(const Settings& settings) {
         .text(", held ")
         .number(static_cast<std::int64_t>(settings.backlogHoldNs / nanosPerSecond))
         .text(" s");
-    log(LogLevel::info, message.view());
+    logMessage(LogLevel::info, message.view());
 }
 
 void logListeners(const Settings& settings, const EventLoop& loop) {
@@ -55,11 +55,11 @@ void logListeners(const Settings& settings, const EventLoop& loop) {
         .text(" connections, ")
         .number(loop.chunkLimit())
         .text(" buffer chunks of 64 KiB");
-    log(LogLevel::info, message.view());
+    logMessage(LogLevel::info, message.view());
 
     message.clear();
     message.text("SPOP on ").text(settings.socketPath);
-    log(LogLevel::info, message.view());
+    logMessage(LogLevel::info, message.view());
 
     message.clear();
     if (settings.metricsAddress) {
@@ -67,7 +67,7 @@ void logListeners(const Settings& settings, const EventLoop& loop) {
     } else {
         message.text("metrics off");
     }
-    log(LogLevel::info, message.view());
+    logMessage(LogLevel::info, message.view());
 }
 
 // Brings up the loop, its listeners and the SIGHUP watch, then runs it.
@@ -95,7 +95,7 @@ Error runLoop(const Settings& settings) {
 }
 
 int failWith(Error error) {
-    log(LogLevel::error, errorName(error));
+    logMessage(LogLevel::error, errorName(error));
     return 1;
 }
 
@@ -107,7 +107,7 @@ int runDaemon(std::span<const char* const> arguments) {
     if (!settings) {
         LogMessage message;
         writeCommandLineMessage(settings.error(), message);
-        log(LogLevel::error, message.view());
+        logMessage(LogLevel::error, message.view());
         return failWith(Error::InvalidArgument);
     }
     settings->startTimeSeconds = startTimeSecondsFrom(wallClockMillis());

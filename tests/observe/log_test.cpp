@@ -25,7 +25,7 @@ bool isLine(const std::string& text, const std::string& afterPrefix) {
 
 TEST(Log, WithoutQueueWritesDirectly) {
     test::StandardErrorCapture standardError;
-    log(LogLevel::info, "SPOP on /var/run/vorn-spoa.sock");
+    logMessage(LogLevel::info, "SPOP on /var/run/vorn-spoa.sock");
     EXPECT_PRED2(isLine, standardError.taken(),
                  "level=info msg=\"SPOP on /var/run/vorn-spoa.sock\"\n");
 }
@@ -44,7 +44,7 @@ TEST(Log, PublishedQueueCarriesTheLine) {
         std::async(std::launch::async, [&pipe] { return test::readUntilEof(pipe.readEnd()); });
     test::StandardErrorCapture standardError;
     publishLogQueue(&queue);
-    log(LogLevel::error, "Unexpected");
+    logMessage(LogLevel::error, "Unexpected");
     publishLogQueue(nullptr);
     queue.stop();
     pipe.closeWrite();
@@ -85,7 +85,7 @@ TEST(Log, FullRingWritesOrdinaryLinesDirectlyAndDropsVerdicts) {
     test::StandardErrorCapture standardError;
     StatsBlock stats;
     publishLogQueue(&queue);
-    log(LogLevel::warning, "ring full");
+    logMessage(LogLevel::warning, "ring full");
     logVerdict(VerdictRecord{.ip = "192.0.2.7", .verdict = Verdict::trap, .reason = Reason::bogus},
                LogVerdicts::all, stats);
     publishLogQueue(nullptr);

@@ -8,10 +8,10 @@ std::expected<std::optional<KvItem>, Error> KvReader::next() {
     auto key = readString(rest);
     if (!key) return std::unexpected(key.error());
     // decodeTypedValue reports a missing type byte as Truncated.
-    auto value = decodeTypedValue(rest.subspan(key->consumed));
+    auto value = decodeTypedValue(rest.subspan(key->size));
     if (!value) return std::unexpected(value.error());
-    position_ += key->consumed + value->consumed;
-    return KvItem{asText(key->bytes), value->value};
+    position_ += key->size + value->size;
+    return KvItem{asText(key->value), value->value};
 }
 
 }  // namespace vorn

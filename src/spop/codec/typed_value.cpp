@@ -25,53 +25,55 @@ constexpr std::uint8_t boolTrueFlag = 0x10;
 constexpr std::size_t ipv4Size = 4;
 constexpr std::size_t ipv6Size = 16;
 
-using Result = std::expected<DecodedValue, Error>;
+using Result = std::expected<Decoded<TypedValue>, Error>;
 
 // Each decoder reads the value that follows the type byte (`value` starts
-// right after it) and fills `decoded`, whose consumed already counts that byte.
+// right after it) and fills `decoded`, whose size already counts that byte.
 
-Result decodeInteger(ValueTag tag, std::span<const std::byte> value, DecodedValue decoded) {
+Result decodeInteger(ValueTag tag, std::span<const std::byte> value, Decoded<TypedValue> decoded) {
     auto varint = decodeVarint(value);
     if (!varint) return std::unexpected(varint.error());
     decoded.value.tag = tag;
     decoded.value.integer = varint->value;
-    decoded.consumed += varint->size;
+    decoded.size += varint->size;
     return decoded;
 }
 
 Result decodeAddress(ValueTag tag, std::size_t size, std::span<const std::byte> value,
-                     DecodedValue decoded) {
+                     Decoded<TypedValue> decoded) {
     if (value.size() < size) return std::unexpected(Error::Truncated);
     decoded.value.tag = tag;
     std::ranges::copy(value.first(size), decoded.value.address.begin());
-    decoded.consumed += size;
+    decoded.size += size;
     return decoded;
 }
 
-Result decodeBytes(ValueTag tag, std::span<const std::byte> value, DecodedValue decoded) {
+Result decodeBytes(ValueTag tag, std::span<const std::byte> value, Decoded<TypedValue> decoded) {
     auto string = readString(value);
     if (!string) return std::unexpected(string.error());
     decoded.value.tag = tag;
-    decoded.value.bytes = string->bytes;
-    decoded.consumed += string->consumed;
+    decoded.value.bytes = string->value;
+    decoded.size += string->size;
     return decoded;
 }
 
 }  // namespace
 
-std::expected<StringView, Error> readString(std::span<const std::byte> data) {
+std::expected<Decoded<std::span<const std::byte>>, Error> readString(
+    std::span<const std::byte> data) {
     auto length = decodeVarint(data);
     if (!length) return std::unexpected(length.error());
     auto rest = data.subspan(length->size);
     if (length->value > rest.size()) return std::unexpected(Error::Truncated);
-    return StringView{rest.first(length->value), length->size + length->value};
+    return Decoded<std::span<const std::byte>>{rest.first(length->value),
+                                               length->size + length->value};
 }
 
-std::expected<DecodedValue, Error> decodeTypedValue(std::span<const std::byte> data) {
+std::expected<Decoded<TypedValue>, Error> decodeTypedValue(std::span<const std::byte> data) {
     if (data.empty()) return std::unexpected(Error::Truncated);
     auto typeByte = std::to_integer<std::uint8_t>(data[0]);
     auto value = data.subspan(1);
-    DecodedValue decoded{.value = {}, .consumed = 1};
+    Decoded<TypedValue> decoded{.value = {}, .size = 1};
     switch (static_cast<TypeCode>(typeByte & typeCodeMask)) {
         case TypeCode::null:
             return decoded;

@@ -10,6 +10,7 @@
 
 #include "common/byte_text.hpp"
 #include "common/error.hpp"
+#include "spop/codec/decoded.hpp"
 
 namespace vorn {
 
@@ -44,24 +45,16 @@ struct TypedValue {
     [[nodiscard]] std::string_view text() const { return asText(bytes); }
 };
 
-struct StringView {
-    std::span<const std::byte> bytes;
-    std::size_t consumed;
-};
-
-struct DecodedValue {
-    TypedValue value;
-    std::size_t consumed;
-};
-
 // Reads a string (varint length, then that many bytes) from the start of
 // `data`. Returns a view of its bytes and the bytes taken in all, or
 // Truncated when the length or the bytes run past the end (empty input too).
-[[nodiscard]] std::expected<StringView, Error> readString(std::span<const std::byte> data);
+[[nodiscard]] std::expected<Decoded<std::span<const std::byte>>, Error> readString(
+    std::span<const std::byte> data);
 
 // Decodes the typed value (type byte, then its value) at the start of
 // `data`. Returns the value and the bytes taken; Truncated when the type byte
 // or value runs past the end; BadType for a type code above 9.
-[[nodiscard]] std::expected<DecodedValue, Error> decodeTypedValue(std::span<const std::byte> data);
+[[nodiscard]] std::expected<Decoded<TypedValue>, Error> decodeTypedValue(
+    std::span<const std::byte> data);
 
 }  // namespace vorn

@@ -14,10 +14,10 @@ __extension__ using Wide = unsigned __int128;
 
 }  // namespace
 
-std::expected<Decoded, Error> decodeVarint(std::span<const std::byte> data) {
+std::expected<Decoded<std::uint64_t>, Error> decodeVarint(std::span<const std::byte> data) {
     if (data.empty()) return std::unexpected(Error::Truncated);
     auto first = std::to_integer<std::uint8_t>(data[0]);
-    if (first < oneByteLimit) return Decoded{first, 1};
+    if (first < oneByteLimit) return Decoded<std::uint64_t>{first, 1};
 
     // Ten bytes shift the last one by 60: the sum stays far inside 128 bits,
     // so one comparison at the end catches every overflow.
@@ -28,7 +28,7 @@ std::expected<Decoded, Error> decodeVarint(std::span<const std::byte> data) {
         value += static_cast<Wide>(byte) << shift;
         if (byte < continuationBit) {
             if (value > std::numeric_limits<std::uint64_t>::max()) break;
-            return Decoded{static_cast<std::uint64_t>(value), i + 1};
+            return Decoded<std::uint64_t>{static_cast<std::uint64_t>(value), i + 1};
         }
     }
     return std::unexpected(Error::Truncated);

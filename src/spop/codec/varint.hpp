@@ -6,23 +6,20 @@
 #include <span>
 
 #include "common/error.hpp"
+#include "spop/codec/decoded.hpp"
 
 namespace vorn {
 
 // The longest varint: a full 64-bit value.
 inline constexpr std::size_t maxVarintSize = 10;
 
-struct Decoded {
-    std::uint64_t value;
-    std::size_t size;
-};
-
 // Decodes the varint at the start of `data`. Returns the value and the bytes
 // it took, or Truncated when it runs past the end of `data`. A varint that
 // cannot be a 64-bit value (a continuation bit on its tenth byte, or a sum
 // beyond 2^64 - 1) is Truncated too: HAProxy never sends one, and treating it
 // like a short read lets the connection close the same way.
-[[nodiscard]] std::expected<Decoded, Error> decodeVarint(std::span<const std::byte> data);
+[[nodiscard]] std::expected<Decoded<std::uint64_t>, Error> decodeVarint(
+    std::span<const std::byte> data);
 
 // Writes `value` into `out` and returns the number of bytes written (1 to 10).
 std::size_t encodeVarint(std::uint64_t value, std::span<std::byte, maxVarintSize> out);

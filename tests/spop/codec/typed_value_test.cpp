@@ -43,7 +43,7 @@ TEST_P(TypedValueDecode, Decodes) {
     ASSERT_TRUE(decoded.has_value()) << errorName(decoded.error());
     const TypedValue& value = decoded->value;
     EXPECT_EQ(value.tag, row.tag);
-    EXPECT_EQ(decoded->consumed, row.consumed);
+    EXPECT_EQ(decoded->size, row.consumed);
     EXPECT_EQ(value.integer, row.integer);
     EXPECT_EQ(value.boolean, row.boolean);
     auto content = wire(row.content);
@@ -134,8 +134,8 @@ TEST(ReadString, EmptyStringTakesOneByte) {
     auto bytes = wire("00 41");
     auto read = readString(bytes);
     ASSERT_TRUE(read.has_value());
-    EXPECT_TRUE(read->bytes.empty());
-    EXPECT_EQ(read->consumed, 1u);
+    EXPECT_TRUE(read->value.empty());
+    EXPECT_EQ(read->size, 1u);
 }
 
 TEST(ReadString, LongStringHasVarintLength) {
@@ -143,9 +143,9 @@ TEST(ReadString, LongStringHasVarintLength) {
     bytes.resize(2 + 300, std::byte{'x'});
     auto read = readString(bytes);
     ASSERT_TRUE(read.has_value());
-    EXPECT_EQ(read->bytes.size(), 300u);
-    EXPECT_EQ(read->bytes.data(), bytes.data() + 2);
-    EXPECT_EQ(read->consumed, 302u);
+    EXPECT_EQ(read->value.size(), 300u);
+    EXPECT_EQ(read->value.data(), bytes.data() + 2);
+    EXPECT_EQ(read->size, 302u);
 
     bytes.pop_back();
     auto shortRead = readString(bytes);
