@@ -8,8 +8,8 @@
 
 namespace vorn {
 
-// The buffer a message is formatted into before logMessage(); what does not fit is
-// cut.
+// The buffer a message is formatted into before logMessage(); what does not
+// fit is cut.
 using LogMessage = FixedText<logLineCapacity>;
 
 // Emits "ts=... level=... msg=<message>": through the published log queue,
