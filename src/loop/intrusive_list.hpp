@@ -21,7 +21,6 @@ public:
     [[nodiscard]] bool empty() const { return head_ == nullptr; }
     [[nodiscard]] T* front() const { return static_cast<T*>(head_); }
     [[nodiscard]] static T* next(const T& item) { return static_cast<T*>((item.*Link).next); }
-    [[nodiscard]] static bool linked(const T& item) { return (item.*Link).linked; }
 
     void pushBack(T& item) {
         ListLink& link = item.*Link;

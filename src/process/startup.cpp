@@ -91,7 +91,10 @@ Error runLoop(const Settings& settings) {
     if (auto watched = (*loop)->watchSignal(SIGHUP); !watched) return watched.error();
     agent.loadKeysAndModel("start");
     logListeners(settings, **loop);
-    return (*loop)->run();
+    Error error = (*loop)->run();
+    // Closing connections tells their handlers, which the agent owns.
+    (*loop)->tearDown();
+    return error;
 }
 
 int failWith(Error error) {
