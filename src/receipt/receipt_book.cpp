@@ -208,7 +208,9 @@ ReceiptStatus ReceiptBook::complete(const Jti& jti, std::uint64_t fingerprint, b
     Entry* entry = find(jti);
     if (entry == nullptr || entry->fingerprint != fingerprint) return ReceiptStatus::bad;
     if (!ok) {
-        setState(*entry, State::bad);
+        // A revoked receipt keeps its revocation: as a bad entry it could be
+        // dropped from a full book and then admitted afresh.
+        if (entry->state != State::revoked) setState(*entry, State::bad);
         return ReceiptStatus::bad;
     }
     if (entry->state == State::pending) setState(*entry, State::verified);

@@ -159,6 +159,8 @@ TEST(ReceiptBook, RevokedStaysRevokedUntilSweptAfterExpiry) {
     EXPECT_EQ(book.lookup(jtiOf(1), fp, t0 + 100, B, t0).status, S::revoked);
     EXPECT_EQ(book.lookup(jtiOf(1), fp, t0 + 100, A, t0 + 99).status, S::revoked);
     EXPECT_EQ(book.complete(jtiOf(1), fp, true, A, t0 + 99), S::revoked);
+    EXPECT_EQ(book.complete(jtiOf(1), fp, false, A, t0 + 99), S::bad);
+    EXPECT_EQ(book.lookup(jtiOf(1), fp, t0 + 100, A, t0 + 99).status, S::revoked);
     EXPECT_EQ(book.revokedTotal(), 1u);
     EXPECT_TRUE(book.lookup(jtiOf(2), fp, farExp, A, t0 + 100).needsCheck);  // sweeps
     EXPECT_EQ(book.entries(), 1u);
