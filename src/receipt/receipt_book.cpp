@@ -22,6 +22,7 @@ std::size_t distance(std::size_t from, std::size_t to) { return (to - from) & in
 std::expected<ReceiptBook, Error> ReceiptBook::create(std::uint32_t maxRequests,
                                                       std::uint8_t maxIps) {
     static_assert(indexSize == indexMask + 1 && indexSize > 2 * capacity);
+    if (maxIps == 0 || maxIps >= addressSlots) return std::unexpected(Error::InvalidArgument);
     std::unique_ptr<Entry[], Free> table(static_cast<Entry*>(std::calloc(capacity, sizeof(Entry))));
     std::unique_ptr<std::uint32_t[], Free> index(
         static_cast<std::uint32_t*>(std::calloc(indexSize, sizeof(std::uint32_t))));

@@ -31,8 +31,8 @@ public:
     static constexpr std::uint32_t capacity = 100000;
 
     // maxRequests: uses allowed per sliding ten minutes; maxIps (1-7):
-    // distinct client addresses allowed per ten minutes. OutOfMemory when the
-    // tables cannot be reserved.
+    // distinct client addresses allowed per ten minutes (InvalidArgument
+    // otherwise). OutOfMemory when the tables cannot be reserved.
     [[nodiscard]] static std::expected<ReceiptBook, Error> create(std::uint32_t maxRequests,
                                                                  std::uint8_t maxIps);
 
@@ -105,7 +105,7 @@ private:
     std::unique_ptr<std::uint32_t[], Free> index_;
     std::unique_ptr<std::uint32_t[], Free> freeStack_;  // numbers of removed entries
     std::uint32_t freeCount_ = 0;
-    std::uint32_t used_ = 0;  // entries ever handed out; [used_, capacity) never touched
+    std::uint32_t used_ = 0;  // entry numbers handed out so far; the rest are untouched
     std::uint32_t entries_ = 0;
     std::uint32_t badEntries_ = 0;
     std::int64_t lastSweep_ = 0;

@@ -124,6 +124,12 @@ INSTANTIATE_TEST_SUITE_P(
                  1}),
     [](const auto& info) { return info.param.name; });
 
+TEST(ReceiptBook, AddressLimitMustLeaveAFreeSlot) {
+    EXPECT_EQ(ReceiptBook::create(600, 0).error(), Error::InvalidArgument);
+    EXPECT_EQ(ReceiptBook::create(600, 8).error(), Error::InvalidArgument);
+    EXPECT_TRUE(ReceiptBook::create(600, 7).has_value());
+}
+
 TEST(ReceiptBook, SecondTokenWithSameJtiIsBadAndLeavesTheFirst) {
     ReceiptBook book = makeBook();
     EXPECT_EQ(firstUse(book, 1, A, t0), S::valid);
