@@ -32,7 +32,9 @@ std::string goodToken() {
                       seed());
 }
 
-ReceiptKeySet keys() { return *parseReceiptKeys("2024-05 " + publicKeyText(seed())); }
+ReceiptKeySet keys() {
+    return *parseReceiptKeys("2024-05 " + publicKeyText(seed()));
+}
 
 void checkGoodToken(benchmark::State& state) {
     const ReceiptKeySet keySet = keys();
@@ -60,7 +62,8 @@ void repeatReceipt(benchmark::State& state) {
     (void)book->lookup(receipt.jti, receipt.fingerprint, receipt.exp, ipHash, now);
     (void)book->complete(receipt.jti, receipt.fingerprint, true, ipHash, now);
     for (auto _ : state) {
-        BookAnswer answer = book->lookup(receipt.jti, receipt.fingerprint, receipt.exp, ipHash, now);
+        BookAnswer answer =
+            book->lookup(receipt.jti, receipt.fingerprint, receipt.exp, ipHash, now);
         if (answer.status != ReceiptStatus::valid) {
             state.SkipWithError("the receipt was not admitted");
             break;

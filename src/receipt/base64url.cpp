@@ -48,8 +48,7 @@ std::optional<std::size_t> decodeBase64Url(std::string_view text, std::span<std:
     return written;
 }
 
-std::optional<std::size_t> encodeBase64Url(std::span<const std::byte> bytes,
-                                           std::span<char> out) {
+std::optional<std::size_t> encodeBase64Url(std::span<const std::byte> bytes, std::span<char> out) {
     const std::size_t length = base64UrlEncodedLength(bytes.size());
     if (length > out.size()) return std::nullopt;
 

@@ -9,8 +9,8 @@ namespace vorn {
 namespace {
 
 bool isKeyIdByte(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-           c == '-' || c == '.' || c == ':' || c == '_';
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == ':' || c == '_';
 }
 
 }  // namespace

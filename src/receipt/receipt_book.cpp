@@ -10,12 +10,14 @@ namespace vorn {
 
 namespace {
 
-constexpr std::int64_t window = 600;       // the sliding window, and an address's life
+constexpr std::int64_t window = 600;        // the sliding window, and an address's life
 constexpr std::int64_t sweepInterval = 60;  // between sweeps of expired entries
 constexpr std::size_t indexMask = (std::size_t{1} << 18) - 1;
 
 // Cyclic distance from index slot `from` forward to `to`.
-std::size_t distance(std::size_t from, std::size_t to) { return (to - from) & indexMask; }
+std::size_t distance(std::size_t from, std::size_t to) {
+    return (to - from) & indexMask;
+}
 
 }  // namespace
 
@@ -181,8 +183,8 @@ BookAnswer ReceiptBook::lookup(const Jti& jti, std::uint64_t fingerprint, std::i
             case State::pending:
                 return {true, ReceiptStatus::none};
             case State::verified:
-                return {false, admit(*entry, ipHash, now) ? ReceiptStatus::valid
-                                                          : ReceiptStatus::revoked};
+                return {false,
+                        admit(*entry, ipHash, now) ? ReceiptStatus::valid : ReceiptStatus::revoked};
             case State::revoked:
                 return {false, ReceiptStatus::revoked};
             case State::bad:

@@ -34,7 +34,7 @@ public:
     // distinct client addresses allowed per ten minutes (InvalidArgument
     // otherwise). OutOfMemory when the tables cannot be reserved.
     [[nodiscard]] static std::expected<ReceiptBook, Error> create(std::uint32_t maxRequests,
-                                                                 std::uint8_t maxIps);
+                                                                  std::uint8_t maxIps);
 
     // For a receipt that passed every check but its signature. ipHash is 0
     // for an empty client address. A new jti is entered pending and needs a

@@ -13,7 +13,9 @@ namespace {
 
 constexpr std::size_t keyCharacters = 43;
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 std::string_view trim(std::string_view line) {
     auto trimmed = [](char c) { return isBlank(c) || c == '\r'; };

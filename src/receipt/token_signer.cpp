@@ -44,11 +44,10 @@ std::string publicKeyText(const SigningSeed& seed) {
 }
 
 std::expected<std::string, Error> signToken(std::string_view headerJson,
-                                            std::string_view payloadJson,
-                                            const SigningSeed& seed) {
+                                            std::string_view payloadJson, const SigningSeed& seed) {
     try {
-        std::string token = base64UrlText(bytesOf(headerJson)) + "." +
-                            base64UrlText(bytesOf(payloadJson));
+        std::string token =
+            base64UrlText(bytesOf(headerJson)) + "." + base64UrlText(bytesOf(payloadJson));
         KeyPair pair;
         derive(seed, pair);
         std::array<unsigned char, crypto_sign_BYTES> signature{};

@@ -21,19 +21,41 @@ void* allocateOrThrow(std::size_t size) {
 }  // namespace
 
 // Every unaligned form, so that a sanitizer sees matching malloc and free.
-void* operator new(std::size_t size) { return allocateOrThrow(size); }
-void* operator new[](std::size_t size) { return allocateOrThrow(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return allocate(size); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return allocate(size); }
-void operator delete(void* memory) noexcept { std::free(memory); }
-void operator delete[](void* memory) noexcept { std::free(memory); }
-void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
-void operator delete[](void* memory, std::size_t) noexcept { std::free(memory); }
-void operator delete(void* memory, const std::nothrow_t&) noexcept { std::free(memory); }
-void operator delete[](void* memory, const std::nothrow_t&) noexcept { std::free(memory); }
+void* operator new(std::size_t size) {
+    return allocateOrThrow(size);
+}
+void* operator new[](std::size_t size) {
+    return allocateOrThrow(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return allocate(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return allocate(size);
+}
+void operator delete(void* memory) noexcept {
+    std::free(memory);
+}
+void operator delete[](void* memory) noexcept {
+    std::free(memory);
+}
+void operator delete(void* memory, std::size_t) noexcept {
+    std::free(memory);
+}
+void operator delete[](void* memory, std::size_t) noexcept {
+    std::free(memory);
+}
+void operator delete(void* memory, const std::nothrow_t&) noexcept {
+    std::free(memory);
+}
+void operator delete[](void* memory, const std::nothrow_t&) noexcept {
+    std::free(memory);
+}
 
 namespace vorn::test {
 
-std::size_t allocationCount() { return allocations.load(std::memory_order_relaxed); }
+std::size_t allocationCount() {
+    return allocations.load(std::memory_order_relaxed);
+}
 
 }  // namespace vorn::test

@@ -15,7 +15,9 @@ struct DecodeRow {
     std::optional<std::string> bytes;  // nothing: refused
 };
 
-void PrintTo(const DecodeRow& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const DecodeRow& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class Base64UrlDecode : public testing::TestWithParam<DecodeRow> {};
 

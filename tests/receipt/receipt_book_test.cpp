@@ -59,7 +59,9 @@ struct LimitRow {
     std::uint64_t revokedTotal;
 };
 
-void PrintTo(const LimitRow& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const LimitRow& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class BookLimits : public testing::TestWithParam<LimitRow> {};
 
@@ -70,8 +72,8 @@ TEST_P(BookLimits, AdmitsOrRevokes) {
     for (const Uses& uses : GetParam().uses) {
         for (int i = 0; i < uses.times; ++i) {
             const bool last = i + 1 == uses.times;
-            ReceiptStatus status = first ? firstUse(book, 1, uses.ip, t0 + uses.at)
-                                         : use(book, uses.ip, t0 + uses.at);
+            ReceiptStatus status =
+                first ? firstUse(book, 1, uses.ip, t0 + uses.at) : use(book, uses.ip, t0 + uses.at);
             first = false;
             ASSERT_EQ(status, last ? uses.expected : ReceiptStatus::valid)
                 << "step " << step << " use " << i;
@@ -87,39 +89,76 @@ INSTANTIATE_TEST_SUITE_P(
     Receipts, BookLimits,
     testing::Values(
         LimitRow{"Uses601Admitted", 600, {{0, A}, {1, A, S::valid, 600}}, 0},
-        LimitRow{"Use602Revokes", 600,
-                 {{0, A}, {1, A, S::valid, 600}, {2, A, S::revoked}, {3, A, S::revoked}}, 1},
+        LimitRow{"Use602Revokes",
+                 600,
+                 {{0, A}, {1, A, S::valid, 600}, {2, A, S::revoked}, {3, A, S::revoked}},
+                 1},
         LimitRow{"FourAddresses", 600, {{0, A}, {0, B}, {0, C}, {0, D}, {1, A}, {2, D}}, 0},
-        LimitRow{"FifthAddressRevokes", 600,
-                 {{0, A}, {0, B}, {0, C}, {0, D}, {599, E, S::revoked}, {600, A, S::revoked}}, 1},
-        LimitRow{"StaleAddressesMakeRoom", 600,
-                 {{0, A}, {0, B}, {0, C}, {0, D}, {600, E}, {600, F}, {600, G}, {600, H},
+        LimitRow{"FifthAddressRevokes",
+                 600,
+                 {{0, A}, {0, B}, {0, C}, {0, D}, {599, E, S::revoked}, {600, A, S::revoked}},
+                 1},
+        LimitRow{"StaleAddressesMakeRoom",
+                 600,
+                 {{0, A},
+                  {0, B},
+                  {0, C},
+                  {0, D},
+                  {600, E},
+                  {600, F},
+                  {600, G},
+                  {600, H},
                   {600, I, S::revoked}},
                  1},
-        LimitRow{"RefreshedAddressStaysLive", 600,
-                 {{0, A}, {0, B}, {0, C}, {0, D}, {500, A}, {650, E}, {650, F}, {650, G},
+        LimitRow{"RefreshedAddressStaysLive",
+                 600,
+                 {{0, A},
+                  {0, B},
+                  {0, C},
+                  {0, D},
+                  {500, A},
+                  {650, E},
+                  {650, F},
+                  {650, G},
                   {650, H, S::revoked}},
                  1},
-        LimitRow{"ReturningAddressTakesNoSlot", 600,
-                 {{0, A}, {0, B}, {0, C}, {0, D}, {700, A}, {700, B}, {700, C}, {700, D},
+        LimitRow{"ReturningAddressTakesNoSlot",
+                 600,
+                 {{0, A},
+                  {0, B},
+                  {0, C},
+                  {0, D},
+                  {700, A},
+                  {700, B},
+                  {700, C},
+                  {700, D},
                   {700, E, S::revoked}},
                  1},
-        LimitRow{"EmptyAddressNotAnAddress", 600,
-                 {{0, A}, {0, B}, {0, C}, {0, D}, {1, noAddress, S::valid, 5}}, 0},
-        LimitRow{"EmptyAddressCountsRequests", 3,
-                 {{0, noAddress}, {1, noAddress, S::valid, 3}, {1, noAddress, S::revoked}}, 1},
-        LimitRow{"FirstUseAfterLongPauseNotCounted", 3,
-                 {{0, A}, {1, A, S::valid, 3}, {1200, A}, {1201, A, S::valid, 3},
-                  {1202, A, S::revoked}},
+        LimitRow{"EmptyAddressNotAnAddress",
+                 600,
+                 {{0, A}, {0, B}, {0, C}, {0, D}, {1, noAddress, S::valid, 5}},
+                 0},
+        LimitRow{"EmptyAddressCountsRequests",
+                 3,
+                 {{0, noAddress}, {1, noAddress, S::valid, 3}, {1, noAddress, S::revoked}},
                  1},
-        LimitRow{"WindowMoveCountsInClosingWindow", 10,
-                 {{0, A}, {1, A, S::valid, 10}, {600, A, S::revoked}}, 1},
-        LimitRow{"PreviousWindowWeighedByAge", 10,
-                 {{0, A}, {1, A, S::valid, 10}, {900, A}, {900, A, S::valid, 5},
-                  {901, A, S::revoked}},
+        LimitRow{
+            "FirstUseAfterLongPauseNotCounted",
+            3,
+            {{0, A}, {1, A, S::valid, 3}, {1200, A}, {1201, A, S::valid, 3}, {1202, A, S::revoked}},
+            1},
+        LimitRow{"WindowMoveCountsInClosingWindow",
+                 10,
+                 {{0, A}, {1, A, S::valid, 10}, {600, A, S::revoked}},
                  1},
+        LimitRow{
+            "PreviousWindowWeighedByAge",
+            10,
+            {{0, A}, {1, A, S::valid, 10}, {900, A}, {900, A, S::valid, 5}, {901, A, S::revoked}},
+            1},
         // Back at t0 the previous window (6 uses) weighs once, not twice.
-        LimitRow{"ClockBackCountsAsNoTime", 12,
+        LimitRow{"ClockBackCountsAsNoTime",
+                 12,
                  {{0, A}, {1, A, S::valid, 5}, {600, A}, {0, A, S::valid, 6}, {0, A, S::revoked}},
                  1}),
     [](const auto& info) { return info.param.name; });
@@ -221,7 +260,8 @@ TEST(ReceiptBook, FullBookOverloadsNewReceiptsOnly) {
     EXPECT_EQ(book.entries(), ReceiptBook::capacity);
 
     // Once they expire, everything goes.
-    EXPECT_TRUE(book.lookup(jtiOf(ReceiptBook::capacity + 1), fp, farExp + 10, A, farExp).needsCheck);
+    EXPECT_TRUE(
+        book.lookup(jtiOf(ReceiptBook::capacity + 1), fp, farExp + 10, A, farExp).needsCheck);
     EXPECT_EQ(book.entries(), 1u);
 }
 

@@ -22,9 +22,13 @@ constexpr std::int64_t now = 1'800'000'000;
 constexpr std::string_view host = "forge.example";
 const std::string kid128(128, 'K');
 
-std::string good() { return mint(headerJson(), payloadJson(host, now + 60)); }
+std::string good() {
+    return mint(headerJson(), payloadJson(host, now + 60));
+}
 
-std::string withPayload(std::string_view payload) { return mint(headerJson(), payload); }
+std::string withPayload(std::string_view payload) {
+    return mint(headerJson(), payload);
+}
 std::string withHeader(std::string_view header) {
     return mint(header, payloadJson(host, now + 60));
 }
@@ -32,7 +36,9 @@ std::string withHeader(std::string_view header) {
 std::string signatureSegment(const std::string& token) {
     return token.substr(token.rfind('.') + 1);
 }
-std::string signingInput(const std::string& token) { return token.substr(0, token.rfind('.')); }
+std::string signingInput(const std::string& token) {
+    return token.substr(0, token.rfind('.'));
+}
 
 // A good token of exactly `length` bytes, made by padding an ignored
 // member in the header and in the payload.
@@ -41,10 +47,10 @@ std::string tokenOfLength(std::size_t length) {
         for (std::size_t inPayload = 0; inPayload < 300; ++inPayload) {
             const std::string header =
                 R"({"alg":"EdDSA","kid":"k1","x":")" + std::string(inHeader, 'h') + "\"}";
-            const std::string payload = R"({"pad":")" + std::string(inPayload, 'p') + R"(","aud":")" +
-                                        std::string(host) + R"(","diff":1,"exp":)" +
-                                        std::to_string(now + 60) + R"(,"jti":")" +
-                                        std::string(test::defaultJti) + "\"}";
+            const std::string payload = R"({"pad":")" + std::string(inPayload, 'p') +
+                                        R"(","aud":")" + std::string(host) +
+                                        R"(","diff":1,"exp":)" + std::to_string(now + 60) +
+                                        R"(,"jti":")" + std::string(test::defaultJti) + "\"}";
             std::string token = mint(header, payload);
             if (token.size() == length) return token;
         }
@@ -55,8 +61,7 @@ std::string tokenOfLength(std::size_t length) {
 
 // The last character of the signature with a leftover bit set.
 std::string withLeftoverBit(std::string token) {
-    const std::string alphabet =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+    const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
     token.back() = alphabet[alphabet.find(token.back()) | 1];
     return token;
 }
@@ -73,13 +78,15 @@ struct CheckRow {
     std::string_view host = vorn::host;
 };
 
-void PrintTo(const CheckRow& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const CheckRow& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class CheckToken : public testing::TestWithParam<CheckRow> {};
 
 TEST_P(CheckToken, GivesTheFirstFailingStepsStatus) {
     ReceiptKeySet keys = *parseReceiptKeys("k1 " + publicKeyText(test::seedOf(1)) + "\n" + kid128 +
-                                          " " + publicKeyText(test::seedOf(1)));
+                                           " " + publicKeyText(test::seedOf(1)));
     auto checker = ReceiptChecker::create();
     ASSERT_TRUE(checker.has_value());
     const std::string token = GetParam().token();
@@ -114,8 +121,7 @@ INSTANTIATE_TEST_SUITE_P(
         CheckRow{"SignatureShort", [] { return good().substr(0, good().size() - 1); }, bad},
         CheckRow{"SignatureLong", [] { return good() + "A"; }, bad},
         CheckRow{"SignaturePlus", [] { return good().substr(0, good().size() - 1) + "+"; }, bad},
-        CheckRow{"ForgedSignatureNotJudgedHere", [] { return withForgedSignature(good()); },
-                 ready},
+        CheckRow{"ForgedSignatureNotJudgedHere", [] { return withForgedSignature(good()); }, ready},
         CheckRow{"HeaderPadded",
                  [] {
                      const std::string t = good();
@@ -131,13 +137,12 @@ INSTANTIATE_TEST_SUITE_P(
         CheckRow{"HeaderExtraNestedMember",
                  [] { return withHeader(R"({"alg":"EdDSA","x":{"y":[1,{}]},"kid":"k1"})"); },
                  ready},
-        CheckRow{"HeaderEscapedAlg", [] { return withHeader(R"({"alg":"Ed\u0044SA","kid":"k1"})"); },
-                 ready},
+        CheckRow{"HeaderEscapedAlg",
+                 [] { return withHeader(R"({"alg":"Ed\u0044SA","kid":"k1"})"); }, ready},
         CheckRow{"HeaderAlgTwice",
                  [] { return withHeader(R"({"alg":"EdDSA","alg":"EdDSA","kid":"k1"})"); }, bad},
         CheckRow{"HeaderAlgTwiceEscaped",
-                 [] { return withHeader(R"({"alg":"EdDSA","\u0061lg":"none","kid":"k1"})"); },
-                 bad},
+                 [] { return withHeader(R"({"alg":"EdDSA","\u0061lg":"none","kid":"k1"})"); }, bad},
         CheckRow{"HeaderKidTwice",
                  [] { return withHeader(R"({"alg":"EdDSA","kid":"k1","kid":"k1"})"); }, bad},
         CheckRow{"HeaderAlgLowerCase", [] { return withHeader(R"({"alg":"eddsa","kid":"k1"})"); },
@@ -150,8 +155,7 @@ INSTANTIATE_TEST_SUITE_P(
                  ready, "h"},
         CheckRow{"Kid129",
                  [] { return mint(headerJson(kid128 + "K"), payloadJson(host, now + 60)); }, bad},
-        CheckRow{"KidEmpty", [] { return mint(headerJson(""), payloadJson(host, now + 60)); },
-                 bad},
+        CheckRow{"KidEmpty", [] { return mint(headerJson(""), payloadJson(host, now + 60)); }, bad},
         CheckRow{"KidSlash", [] { return mint(headerJson("k/1"), payloadJson(host, now + 60)); },
                  bad},
         CheckRow{"KidUnknown", [] { return mint(headerJson("k2"), payloadJson(host, now + 60)); },
@@ -173,63 +177,126 @@ INSTANTIATE_TEST_SUITE_P(
                  ReceiptStatus::wrong_host},
         CheckRow{"AudWithoutPort", [] { return withPayload(payloadJson(host, now + 9)); },
                  ReceiptStatus::wrong_host, "forge.example:8443"},
-        CheckRow{"AudWithPort", [] { return withPayload(payloadJson("forge.example:8443", now + 9)); },
-                 ready, "forge.example:8443"},
+        CheckRow{"AudWithPort",
+                 [] { return withPayload(payloadJson("forge.example:8443", now + 9)); }, ready,
+                 "forge.example:8443"},
         CheckRow{"AudEmptyHostEmpty", [] { return withPayload(payloadJson("", now + 9)); }, ready,
                  ""},
         CheckRow{"AudEmptyHostSet", [] { return withPayload(payloadJson("", now + 9)); },
                  ReceiptStatus::wrong_host},
         CheckRow{"JtiUpperCase",
-                 [] { return withPayload(payloadJson(host, now + 9, "0123456789ABCDEF0123456789ABCDEF")); },
+                 [] {
+                     return withPayload(
+                         payloadJson(host, now + 9, "0123456789ABCDEF0123456789ABCDEF"));
+                 },
                  ready},
-        CheckRow{"Jti31", [] { return withPayload(payloadJson(host, now + 9, test::defaultJti.substr(1))); },
+        CheckRow{"Jti31",
+                 [] { return withPayload(payloadJson(host, now + 9, test::defaultJti.substr(1))); },
                  bad},
-        CheckRow{"Jti33", [] { return withPayload(payloadJson(host, now + 9, std::string(test::defaultJti) + "0")); },
+        CheckRow{"Jti33",
+                 [] {
+                     return withPayload(
+                         payloadJson(host, now + 9, std::string(test::defaultJti) + "0"));
+                 },
                  bad},
         CheckRow{"JtiNotHex",
-                 [] { return withPayload(payloadJson(host, now + 9, "0123456789abcdef0123456789abcdeg")); },
+                 [] {
+                     return withPayload(
+                         payloadJson(host, now + 9, "0123456789abcdef0123456789abcdeg"));
+                 },
                  bad},
-        CheckRow{"PayloadExpFraction",
-                 [] { return withPayload(R"({"aud":"forge.example","diff":1,"exp":1800000060.5,"jti":"0123456789abcdef0123456789abcdef"})"); },
-                 bad},
-        CheckRow{"PayloadExpString",
-                 [] { return withPayload(R"({"aud":"forge.example","diff":1,"exp":"1800000060","jti":"0123456789abcdef0123456789abcdef"})"); },
-                 bad},
-        CheckRow{"PayloadExpAboveInt64",
-                 [] { return withPayload(R"({"aud":"forge.example","diff":1,"exp":9223372036854775808,"jti":"0123456789abcdef0123456789abcdef"})"); },
-                 bad},
-        CheckRow{"PayloadExpInt64Max",
-                 [] { return withPayload(R"({"aud":"forge.example","diff":1,"exp":9223372036854775807,"jti":"0123456789abcdef0123456789abcdef"})"); },
-                 ready},
-        CheckRow{"PayloadExpTwice",
-                 [] { return withPayload(R"({"aud":"forge.example","diff":1,"exp":1800000060,"exp":1800000060,"jti":"0123456789abcdef0123456789abcdef"})"); },
-                 bad},
-        CheckRow{"PayloadJtiTwice",
-                 [] { return withPayload(R"({"aud":"forge.example","diff":1,"exp":1800000060,"jti":"0123456789abcdef0123456789abcdef","jti":"0123456789abcdef0123456789abcdef"})"); },
-                 bad},
-        CheckRow{"PayloadDiffString",
-                 [] { return withPayload(R"({"aud":"forge.example","diff":"1","exp":1800000060,"jti":"0123456789abcdef0123456789abcdef"})"); },
-                 bad},
-        CheckRow{"PayloadDiffInteger",
-                 [] { return withPayload(R"({"aud":"forge.example","diff":3,"exp":1800000060,"jti":"0123456789abcdef0123456789abcdef"})"); },
-                 ready},
-        CheckRow{"PayloadDiffMissing",
-                 [] { return withPayload(R"({"aud":"forge.example","exp":1800000060,"jti":"0123456789abcdef0123456789abcdef"})"); },
-                 bad},
+        CheckRow{
+            "PayloadExpFraction",
+            [] {
+                return withPayload(
+                    R"({"aud":"forge.example","diff":1,"exp":1800000060.5,"jti":"0123456789abcdef0123456789abcdef"})");
+            },
+            bad},
+        CheckRow{
+            "PayloadExpString",
+            [] {
+                return withPayload(
+                    R"({"aud":"forge.example","diff":1,"exp":"1800000060","jti":"0123456789abcdef0123456789abcdef"})");
+            },
+            bad},
+        CheckRow{
+            "PayloadExpAboveInt64",
+            [] {
+                return withPayload(
+                    R"({"aud":"forge.example","diff":1,"exp":9223372036854775808,"jti":"0123456789abcdef0123456789abcdef"})");
+            },
+            bad},
+        CheckRow{
+            "PayloadExpInt64Max",
+            [] {
+                return withPayload(
+                    R"({"aud":"forge.example","diff":1,"exp":9223372036854775807,"jti":"0123456789abcdef0123456789abcdef"})");
+            },
+            ready},
+        CheckRow{
+            "PayloadExpTwice",
+            [] {
+                return withPayload(
+                    R"({"aud":"forge.example","diff":1,"exp":1800000060,"exp":1800000060,"jti":"0123456789abcdef0123456789abcdef"})");
+            },
+            bad},
+        CheckRow{
+            "PayloadJtiTwice",
+            [] {
+                return withPayload(
+                    R"({"aud":"forge.example","diff":1,"exp":1800000060,"jti":"0123456789abcdef0123456789abcdef","jti":"0123456789abcdef0123456789abcdef"})");
+            },
+            bad},
+        CheckRow{
+            "PayloadDiffString",
+            [] {
+                return withPayload(
+                    R"({"aud":"forge.example","diff":"1","exp":1800000060,"jti":"0123456789abcdef0123456789abcdef"})");
+            },
+            bad},
+        CheckRow{
+            "PayloadDiffInteger",
+            [] {
+                return withPayload(
+                    R"({"aud":"forge.example","diff":3,"exp":1800000060,"jti":"0123456789abcdef0123456789abcdef"})");
+            },
+            ready},
+        CheckRow{
+            "PayloadDiffMissing",
+            [] {
+                return withPayload(
+                    R"({"aud":"forge.example","exp":1800000060,"jti":"0123456789abcdef0123456789abcdef"})");
+            },
+            bad},
         CheckRow{"PayloadAudMissing",
-                 [] { return withPayload(R"({"diff":1,"exp":1800000060,"jti":"0123456789abcdef0123456789abcdef"})"); },
+                 [] {
+                     return withPayload(
+                         R"({"diff":1,"exp":1800000060,"jti":"0123456789abcdef0123456789abcdef"})");
+                 },
                  bad},
-        CheckRow{"PayloadAudNumber",
-                 [] { return withPayload(R"({"aud":1,"diff":1,"exp":1800000060,"jti":"0123456789abcdef0123456789abcdef"})"); },
-                 bad},
-        CheckRow{"PayloadExpMissing",
-                 [] { return withPayload(R"({"aud":"forge.example","diff":1,"jti":"0123456789abcdef0123456789abcdef"})"); },
-                 bad},
+        CheckRow{
+            "PayloadAudNumber",
+            [] {
+                return withPayload(
+                    R"({"aud":1,"diff":1,"exp":1800000060,"jti":"0123456789abcdef0123456789abcdef"})");
+            },
+            bad},
+        CheckRow{
+            "PayloadExpMissing",
+            [] {
+                return withPayload(
+                    R"({"aud":"forge.example","diff":1,"jti":"0123456789abcdef0123456789abcdef"})");
+            },
+            bad},
         CheckRow{"PayloadJtiMissing",
                  [] { return withPayload(R"({"aud":"forge.example","diff":1,"exp":1800000060})"); },
                  bad},
         CheckRow{"PayloadBadUtf8",
-                 [] { return withPayload("{\"aud\":\"\xff\",\"diff\":1,\"exp\":1800000060,\"jti\":\"0123456789abcdef0123456789abcdef\"}"); },
+                 [] {
+                     return withPayload(
+                         "{\"aud\":\"\xff\",\"diff\":1,\"exp\":1800000060,\"jti\":"
+                         "\"0123456789abcdef0123456789abcdef\"}");
+                 },
                  bad}),
     [](const auto& info) { return info.param.name; });
 
@@ -249,8 +316,8 @@ TEST(CheckToken, ReadyReceiptCarriesWhatTheBookAndTheWorkerNeed) {
     EXPECT_EQ(base64UrlText(receipt->signature), signatureSegment(token));
     EXPECT_EQ(receipt->jti[0], std::byte{0x01});
     EXPECT_EQ(receipt->jti[15], std::byte{0xef});
-    EXPECT_TRUE(verifyReceiptSignature(receipt->signedText(), receipt->signature,
-                                       receipt->publicKey));
+    EXPECT_TRUE(
+        verifyReceiptSignature(receipt->signedText(), receipt->signature, receipt->publicKey));
 }
 
 TEST(CheckToken, AllocatesNothingOnceCreated) {

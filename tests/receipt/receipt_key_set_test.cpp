@@ -38,7 +38,9 @@ struct KeyFileRow {
     std::variant<std::uint32_t, Error> expected;  // key count, or the error
 };
 
-void PrintTo(const KeyFileRow& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const KeyFileRow& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class KeyFile : public testing::TestWithParam<KeyFileRow> {};
 
@@ -58,7 +60,8 @@ const std::string kid128(128, 'k');
 INSTANTIATE_TEST_SUITE_P(
     Files, KeyFile,
     testing::Values(
-        KeyFileRow{"Empty", "", 0u}, KeyFileRow{"OnlyBlankAndComments", "\n  \r\n# c\n\t#x y z\n", 0u},
+        KeyFileRow{"Empty", "", 0u},
+        KeyFileRow{"OnlyBlankAndComments", "\n  \r\n# c\n\t#x y z\n", 0u},
         KeyFileRow{"OneSpace", "2024-05 " + key1 + "\n", 1u},
         KeyFileRow{"NoFinalNewline", "2024-05 " + key1, 1u},
         KeyFileRow{"SpacesAndTwoTabs", "  2024-06:b\t\t" + key1 + "  \n", 1u},
@@ -114,7 +117,9 @@ struct LoadRow {
     std::vector<std::pair<std::string, std::string>> lines;  // level, message; PATH for the path
 };
 
-void PrintTo(const LoadRow& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const LoadRow& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class LoadKeys : public testing::TestWithParam<LoadRow> {};
 
@@ -138,7 +143,8 @@ TEST_P(LoadKeys, ReplacesAllOrNothingAndLogs) {
 
     EXPECT_EQ(current.size(), row.keysAfter);
     std::string expected;
-    for (const auto& [level, message] : row.lines) expected += messageOf(level, withPath(message, path));
+    for (const auto& [level, message] : row.lines)
+        expected += messageOf(level, withPath(message, path));
     std::string withoutTimes;
     for (std::size_t at = 0; at < logged.size();) {
         const std::size_t end = logged.find('\n', at);
@@ -155,24 +161,60 @@ const std::string errorLine = "--challenge=on without receipt keys: challenges a
 INSTANTIATE_TEST_SUITE_P(
     Loads, LoadKeys,
     testing::Values(
-        LoadRow{"StartReplaces", "start", ChallengeMode::on, onlyKey1, 1,
+        LoadRow{"StartReplaces",
+                "start",
+                ChallengeMode::on,
+                onlyKey1,
+                1,
                 {{"info", "start: 1 receipt key(s) from PATH"}}},
-        LoadRow{"BadLineKeepsOldShadow", "SIGHUP", ChallengeMode::shadow, "x\n", 2,
+        LoadRow{"BadLineKeepsOldShadow",
+                "SIGHUP",
+                ChallengeMode::shadow,
+                "x\n",
+                2,
                 {{"warning", "SIGHUP: receipt keys PATH: BadKeyLine; keeping 2 key(s)"}}},
-        LoadRow{"DuplicateKeepsOldOn", "SIGHUP", ChallengeMode::on, onlyKey1 + onlyKey1, 2,
+        LoadRow{"DuplicateKeepsOldOn",
+                "SIGHUP",
+                ChallengeMode::on,
+                onlyKey1 + onlyKey1,
+                2,
                 {{"warning", "SIGHUP: receipt keys PATH: DuplicateKeyId; keeping 2 key(s)"}}},
-        LoadRow{"MissingFileOn", "SIGHUP", ChallengeMode::on, std::nullopt, 2,
+        LoadRow{"MissingFileOn",
+                "SIGHUP",
+                ChallengeMode::on,
+                std::nullopt,
+                2,
                 {{"warning", "SIGHUP: receipt keys PATH: FileNotFound; keeping 2 key(s)"}}},
-        LoadRow{"TooBigKeepsOld", "SIGHUP", ChallengeMode::shadow, std::string(65537, '#'), 2,
+        LoadRow{"TooBigKeepsOld",
+                "SIGHUP",
+                ChallengeMode::shadow,
+                std::string(65537, '#'),
+                2,
                 {{"warning", "SIGHUP: receipt keys PATH: FileTooBig; keeping 2 key(s)"}}},
-        LoadRow{"LargestFileAccepted", "SIGHUP", ChallengeMode::shadow, std::string(65536, '#'),
-                0, {{"info", "SIGHUP: 0 receipt key(s) from PATH"}}},
+        LoadRow{"LargestFileAccepted",
+                "SIGHUP",
+                ChallengeMode::shadow,
+                std::string(65536, '#'),
+                0,
+                {{"info", "SIGHUP: 0 receipt key(s) from PATH"}}},
         LoadRow{"FailureSilentWhenOff", "SIGHUP", ChallengeMode::off, "x\n", 2, {}},
-        LoadRow{"SuccessLoggedWhenOff", "start", ChallengeMode::off, "", 0,
+        LoadRow{"SuccessLoggedWhenOff",
+                "start",
+                ChallengeMode::off,
+                "",
+                0,
                 {{"info", "start: 0 receipt key(s) from PATH"}}},
-        LoadRow{"EmptyFileOnLogsError", "SIGHUP", ChallengeMode::on, "# none\n", 0,
+        LoadRow{"EmptyFileOnLogsError",
+                "SIGHUP",
+                ChallengeMode::on,
+                "# none\n",
+                0,
                 {{"info", "SIGHUP: 0 receipt key(s) from PATH"}, {"error", errorLine}}},
-        LoadRow{"EmptyFileShadowNoError", "SIGHUP", ChallengeMode::shadow, "", 0,
+        LoadRow{"EmptyFileShadowNoError",
+                "SIGHUP",
+                ChallengeMode::shadow,
+                "",
+                0,
                 {{"info", "SIGHUP: 0 receipt key(s) from PATH"}}}),
     [](const auto& info) { return info.param.name; });
 

@@ -20,7 +20,9 @@ test::CommandResult tool(std::vector<std::string> arguments) {
     return result.value_or(test::CommandResult{});
 }
 
-std::string firstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
+std::string firstLine(const std::string& text) {
+    return text.substr(0, text.find('\n'));
+}
 
 TEST(ReceiptTool, KeygenMintCheck) {
     test::TempDir directory;
@@ -35,8 +37,8 @@ TEST(ReceiptTool, KeygenMintCheck) {
 
     const std::string keys = directory.file("keys");
     std::ofstream(keys) << "# test\n" << keygen.output;
-    auto mint = tool({"mint", "--key", privateKey, "--kid", "k1", "--aud", "forge.example",
-                      "--ttl", "300"});
+    auto mint = tool(
+        {"mint", "--key", privateKey, "--kid", "k1", "--aud", "forge.example", "--ttl", "300"});
     ASSERT_EQ(mint.status, 0);
     const std::string token = firstLine(mint.output);
 
@@ -66,7 +68,9 @@ struct RefusalRow {
     std::vector<std::string> arguments;
 };
 
-void PrintTo(const RefusalRow& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const RefusalRow& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class ReceiptToolRefuses : public testing::TestWithParam<RefusalRow> {};
 
@@ -78,21 +82,21 @@ TEST_P(ReceiptToolRefuses, WithStatusOne) {
 
 INSTANTIATE_TEST_SUITE_P(
     Arguments, ReceiptToolRefuses,
-    testing::Values(RefusalRow{"NoCommand", {}}, RefusalRow{"UnknownCommand", {"sign"}},
-                    RefusalRow{"UnknownOption", {"keygen", "k", "--force", "x"}},
-                    RefusalRow{"MissingValue", {"keygen", "k", "--out"}},
-                    RefusalRow{"KidOutsideAlphabet", {"keygen", "k/1", "--out", "/nonexistent/x"}},
-                    RefusalRow{"MintWithoutTtl", {"mint", "--key", "x", "--kid", "k", "--aud", "h"}},
-                    RefusalRow{"MintZeroTtl",
-                               {"mint", "--key", "x", "--kid", "k", "--aud", "h", "--ttl", "0"}},
-                    RefusalRow{"MintTtlNotANumber",
-                               {"mint", "--key", "x", "--kid", "k", "--aud", "h", "--ttl", "1m"}},
-                    RefusalRow{"MintUnreadableKey",
-                               {"mint", "--key", "/nonexistent/k.key", "--kid", "k", "--aud", "h",
-                                "--ttl", "60"}},
-                    RefusalRow{"CheckUnreadableKeys",
-                               {"check", "--keys", "/nonexistent/keys", "--host", "h", "t"}},
-                    RefusalRow{"CheckWithoutToken", {"check", "--keys", "/dev/null", "--host", "h"}}),
+    testing::Values(
+        RefusalRow{"NoCommand", {}}, RefusalRow{"UnknownCommand", {"sign"}},
+        RefusalRow{"UnknownOption", {"keygen", "k", "--force", "x"}},
+        RefusalRow{"MissingValue", {"keygen", "k", "--out"}},
+        RefusalRow{"KidOutsideAlphabet", {"keygen", "k/1", "--out", "/nonexistent/x"}},
+        RefusalRow{"MintWithoutTtl", {"mint", "--key", "x", "--kid", "k", "--aud", "h"}},
+        RefusalRow{"MintZeroTtl", {"mint", "--key", "x", "--kid", "k", "--aud", "h", "--ttl", "0"}},
+        RefusalRow{"MintTtlNotANumber",
+                   {"mint", "--key", "x", "--kid", "k", "--aud", "h", "--ttl", "1m"}},
+        RefusalRow{
+            "MintUnreadableKey",
+            {"mint", "--key", "/nonexistent/k.key", "--kid", "k", "--aud", "h", "--ttl", "60"}},
+        RefusalRow{"CheckUnreadableKeys",
+                   {"check", "--keys", "/nonexistent/keys", "--host", "h", "t"}},
+        RefusalRow{"CheckWithoutToken", {"check", "--keys", "/dev/null", "--host", "h"}}),
     [](const auto& info) { return info.param.name; });
 
 }  // namespace

@@ -4,7 +4,6 @@
 #include <sodium.h>
 
 #include <cstring>
-
 #include <functional>
 #include <string>
 
@@ -43,7 +42,9 @@ struct SignatureRow {
     bool verifies;
 };
 
-void PrintTo(const SignatureRow& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const SignatureRow& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class VerifySignature : public testing::TestWithParam<SignatureRow> {};
 
@@ -60,8 +61,7 @@ void unchanged(SignedMessage&) {}
 INSTANTIATE_TEST_SUITE_P(
     Signatures, VerifySignature,
     testing::Values(
-        SignatureRow{"Good", 20, unchanged, true},
-        SignatureRow{"Message320", 320, unchanged, true},
+        SignatureRow{"Good", 20, unchanged, true}, SignatureRow{"Message320", 320, unchanged, true},
         SignatureRow{"Message321", 321, unchanged, false},
         SignatureRow{"MessageChanged", 20, [](SignedMessage& m) { m.message[3] ^= 1; }, false},
         SignatureRow{"SignatureChanged", 20,
@@ -102,7 +102,9 @@ struct CanonicalRow {
     bool canonical;
 };
 
-void PrintTo(const CanonicalRow& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const CanonicalRow& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class CanonicalKey : public testing::TestWithParam<CanonicalRow> {};
 
@@ -116,14 +118,15 @@ TEST_P(CanonicalKey, YMustBeBelowThePrime) {
 
 INSTANTIATE_TEST_SUITE_P(
     Encodings, CanonicalKey,
-    testing::Values(CanonicalRow{"Zero", std::byte{0}, std::byte{0}, std::byte{0}, true},
-                    CanonicalRow{"PrimeMinus1", std::byte{0xec}, std::byte{0xff}, std::byte{0x7f}, true},
-                    CanonicalRow{"PrimeMinus1Signed", std::byte{0xec}, std::byte{0xff}, std::byte{0xff}, true},
-                    CanonicalRow{"Prime", std::byte{0xed}, std::byte{0xff}, std::byte{0x7f}, false},
-                    CanonicalRow{"PrimeSigned", std::byte{0xed}, std::byte{0xff}, std::byte{0xff}, false},
-                    CanonicalRow{"PrimePlus18", std::byte{0xff}, std::byte{0xff}, std::byte{0x7f}, false},
-                    CanonicalRow{"MiddleByteBelow", std::byte{0xff}, std::byte{0xfe}, std::byte{0x7f}, true},
-                    CanonicalRow{"TopByteBelow", std::byte{0xff}, std::byte{0xff}, std::byte{0x7e}, true}),
+    testing::Values(
+        CanonicalRow{"Zero", std::byte{0}, std::byte{0}, std::byte{0}, true},
+        CanonicalRow{"PrimeMinus1", std::byte{0xec}, std::byte{0xff}, std::byte{0x7f}, true},
+        CanonicalRow{"PrimeMinus1Signed", std::byte{0xec}, std::byte{0xff}, std::byte{0xff}, true},
+        CanonicalRow{"Prime", std::byte{0xed}, std::byte{0xff}, std::byte{0x7f}, false},
+        CanonicalRow{"PrimeSigned", std::byte{0xed}, std::byte{0xff}, std::byte{0xff}, false},
+        CanonicalRow{"PrimePlus18", std::byte{0xff}, std::byte{0xff}, std::byte{0x7f}, false},
+        CanonicalRow{"MiddleByteBelow", std::byte{0xff}, std::byte{0xfe}, std::byte{0x7f}, true},
+        CanonicalRow{"TopByteBelow", std::byte{0xff}, std::byte{0xff}, std::byte{0x7e}, true}),
     [](const auto& info) { return info.param.name; });
 
 }  // namespace

@@ -29,8 +29,7 @@ inline std::string payloadJson(std::string_view aud, std::int64_t exp,
            R"(,"jti":")" + std::string(jti) + R"("})";
 }
 
-inline std::string mint(std::string_view header, std::string_view payload,
-                        std::uint8_t seed = 1) {
+inline std::string mint(std::string_view header, std::string_view payload, std::uint8_t seed = 1) {
     return *signToken(header, payload, seedOf(seed));
 }
 

@@ -5,7 +5,8 @@
 namespace vorn::tool {
 
 std::optional<std::string_view> Arguments::option(std::string_view name) const {
-    auto found = std::ranges::find(options, name, &std::pair<std::string_view, std::string_view>::first);
+    auto found =
+        std::ranges::find(options, name, &std::pair<std::string_view, std::string_view>::first);
     if (found == options.end()) return std::nullopt;
     return found->second;
 }

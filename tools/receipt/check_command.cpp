@@ -27,8 +27,8 @@ Result<ReceiptKeySet> readKeys(const std::string& path) {
 // signature.
 ReceiptStatus statusOf(const ReceiptCheck& checked) {
     if (!checked) return checked.error();
-    const bool ok = verifyReceiptSignature(checked->signedText(), checked->signature,
-                                           checked->publicKey);
+    const bool ok =
+        verifyReceiptSignature(checked->signedText(), checked->signature, checked->publicKey);
     return ok ? ReceiptStatus::valid : ReceiptStatus::bad;
 }
 

@@ -87,7 +87,8 @@ Result<MintRequest> readRequest(const Arguments& arguments) {
     if (!arguments.positional.empty()) {
         return std::unexpected("unexpected argument " + std::string(arguments.positional.front()));
     }
-    if (!isKeyId(*kid)) return std::unexpected("--kid must be 1 to 128 bytes of A-Z a-z 0-9 - . : _");
+    if (!isKeyId(*kid))
+        return std::unexpected("--kid must be 1 to 128 bytes of A-Z a-z 0-9 - . : _");
     auto ttl = parseTtl(*ttlText);
     if (!ttl) return std::unexpected(ttl.error());
     auto diff = diffJson(arguments.option("--diff").value_or(defaultDiff));
@@ -122,17 +123,15 @@ Result<void> mintCommand(std::span<char* const> words) {
     if (!request) return std::unexpected(request.error());
 
     const std::string header = "{\"alg\":\"EdDSA\",\"kid\":" + jsonString(request->key.kid) + "}";
-    const std::string payload = "{\"aud\":" + jsonString(request->aud) +
-                                ",\"diff\":" + request->diff +
-                                ",\"exp\":" + std::to_string(request->exp) +
-                                ",\"jti\":\"" + randomJti() + "\"}";
+    const std::string payload =
+        "{\"aud\":" + jsonString(request->aud) + ",\"diff\":" + request->diff +
+        ",\"exp\":" + std::to_string(request->exp) + ",\"jti\":\"" + randomJti() + "\"}";
     auto token = signToken(header, payload, request->key.seed);
     sodium_memzero(request->key.seed.data(), request->key.seed.size());
     if (!token) return std::unexpected(std::string(errorName(token.error())));
     if (token->size() > maxTokenLength) {
         return std::unexpected("the receipt would be " + std::to_string(token->size()) +
-                               " bytes; receipts hold at most " +
-                               std::to_string(maxTokenLength));
+                               " bytes; receipts hold at most " + std::to_string(maxTokenLength));
     }
     std::printf("%s\n", token->c_str());
     return {};

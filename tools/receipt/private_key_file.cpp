@@ -1,10 +1,9 @@
 #include "private_key_file.hpp"
 
 #include <fcntl.h>
+#include <sodium.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <sodium.h>
 
 #include <cerrno>
 #include <cstring>
