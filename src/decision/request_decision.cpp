@@ -5,6 +5,7 @@
 #include "decision/agent_message.hpp"
 #include "decision/client_address.hpp"
 #include "decision/finish_decision.hpp"
+#include "decision/shadow_score.hpp"
 #include "decision/verdict_rules.hpp"
 
 namespace vorn {
@@ -30,6 +31,10 @@ std::expected<void, Error> RequestDecision::handleNotify(Connection& connection,
     summary.path = facts.path;
     summary.ip = facts.ip;
     summary.referer = facts.referer;
+    if (auto score = shadowScore(state_, facts, decision)) {
+        summary.score = *score;
+        summary.scored = true;
+    }
     finishDecision(state_, ack, decision, summary);
     return {};
 }

@@ -2,6 +2,7 @@
 
 #include "observe/log.hpp"
 #include "observe/metrics_page.hpp"
+#include "scorer/model_loader.hpp"
 
 namespace vorn {
 
@@ -26,11 +27,12 @@ Agent::Agent(const Settings& settings, EventLoop& loop)
       requests_(decision_),
       protocol_(loop, requests_, *this) {}
 
-void Agent::loadKeysAndModel(std::string_view /*reason*/) {
+void Agent::loadKeysAndModel(std::string_view reason) {
     // No receipt key is loaded yet, so no challenge can be sent.
     if (settings_.challengeMode == ChallengeMode::on && !decision_.challenge.keysLoaded) {
         log(LogLevel::error, "--challenge=on without receipt keys: challenges are not sent");
     }
+    loadModel(reason, settings_.modelPath, decision_.model);
     ++loop_.stats().reloads;
 }
 
@@ -53,6 +55,7 @@ std::expected<void, Error> Agent::render(TextWriter& out) {
         gauges.classDistinctIps[c] = windows.classDistinctIps(pathClass);
     }
     gauges.expensiveShare = windows.expensiveShare();
+    gauges.scorerEnabled = decision_.model.has_value();
     return renderMetrics(snapshot, gauges, out);
 }
 
