@@ -120,6 +120,8 @@ INSTANTIATE_TEST_SUITE_P(
                   0.5},
         ScoreCase{"CapitalPageIsAlwaysZero", model({{"Page", 0.0, 1.0, 2.0}}, 0.0), pageAt10Utc,
                   0.5},
+        ScoreCase{"GatewayNameIsAlwaysZero", model({{"gateway", 0.0, 1.0, 2.0}}, 0.0), pageAt10Utc,
+                  0.5},
         ScoreCase{"ExpensiveOnAnExpensivePage", model({{"expensive", 0.5, 0.5, 1.0}}, 0.0),
                   ofClass(PathClass::expensive), logistic(1.0)},
         ScoreCase{"ClassRateIsLogOfOnePlus", model({{"class_rate_10m", 1.0, 2.0, 0.25}}, 0.5),
