@@ -14,8 +14,8 @@ namespace {
 using simdjson::dom::element;
 using simdjson::dom::element_type;
 
-// The DOM keeps the last of two equal keys without a word, so every object
-// is checked, ignored members included. Keys compare unescaped: "a" and
+// The DOM accepts a repeated key without a word, so every object is
+// checked, ignored members included. Keys compare unescaped: "a" and
 // "\u0061" are the same key. `keys` is scratch space shared by every level.
 std::expected<void, Error> refuseRepeatedKeys(element value, std::vector<std::string_view>& keys) {
     simdjson::dom::object object;

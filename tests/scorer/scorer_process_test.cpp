@@ -8,6 +8,7 @@
 
 #include <csignal>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
