@@ -7,7 +7,7 @@ namespace vorn {
 
 namespace {
 
-constexpr std::array<std::string_view, 24> errorNames = {
+constexpr std::array<std::string_view, 29> errorNames = {
     "",
     "InvalidArgument",
     "OutOfMemory",
@@ -32,6 +32,11 @@ constexpr std::array<std::string_view, 24> errorNames = {
     "NotDir",
     "SymLinkLoop",
     "InputOutput",
+    "BadJson",
+    "DuplicateKey",
+    "MissingMember",
+    "LengthMismatch",
+    "BadNumber",
 };
 
 }  // namespace

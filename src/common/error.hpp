@@ -31,6 +31,11 @@ enum class Error : std::uint16_t {
     NotDir,
     SymLinkLoop,
     InputOutput,
+    BadJson,
+    DuplicateKey,
+    MissingMember,
+    LengthMismatch,
+    BadNumber,
 };
 
 [[nodiscard]] std::string_view errorName(Error error);

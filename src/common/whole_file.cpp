@@ -46,20 +46,21 @@ std::expected<void, Error> readAll(int fd, std::size_t limit, std::string& text)
 
 }  // namespace
 
-std::expected<std::string, Error> readWholeFile(const std::string& path, std::size_t limit) {
-    Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.get() < 0) return std::unexpected(fileSystemError(errno));
-    struct stat status {};
-    if (::fstat(file.get(), &status) != 0) return std::unexpected(fileSystemError(errno));
-    if (S_ISDIR(status.st_mode)) return std::unexpected(Error::IsDir);
-    if (status.st_size > 0 && static_cast<std::uint64_t>(status.st_size) > limit) {
-        return std::unexpected(Error::FileTooBig);
-    }
+std::expected<std::string, Error> readWholeFile(std::string_view path, std::size_t limit) {
     try {
+        Descriptor file(::open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC));
+        if (file.get() < 0) return std::unexpected(fileSystemError(errno));
+        struct stat status {};
+        if (::fstat(file.get(), &status) != 0) return std::unexpected(fileSystemError(errno));
+        if (S_ISDIR(status.st_mode)) return std::unexpected(Error::IsDir);
+        if (status.st_size > 0 && static_cast<std::uint64_t>(status.st_size) > limit) {
+            return std::unexpected(Error::FileTooBig);
+        }
         std::string text;
         text.reserve(status.st_size > 0 ? static_cast<std::size_t>(status.st_size) : 0);
-        if (auto read = readAll(file.get(), limit, text); !read)
+        if (auto read = readAll(file.get(), limit, text); !read) {
             return std::unexpected(read.error());
+        }
         return text;
     } catch (const std::bad_alloc&) {
         return std::unexpected(Error::OutOfMemory);

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <expected>
 #include <string>
+#include <string_view>
 
 #include "common/error.hpp"
 
@@ -13,7 +14,7 @@ namespace vorn {
 // Failures carry the file-system error's name (FileNotFound, AccessDenied,
 // IsDir, ...); OutOfMemory when the text cannot be held. Not for the request
 // path: it allocates.
-[[nodiscard]] std::expected<std::string, Error> readWholeFile(const std::string& path,
+[[nodiscard]] std::expected<std::string, Error> readWholeFile(std::string_view path,
                                                               std::size_t limit);
 
 }  // namespace vorn

@@ -14,6 +14,7 @@ void fillDecisionGauges(const DecisionState& state, Nanos now, MetricsGauges& ga
         gauges.classDistinctIps[c] = state.windows.classDistinctIps(pathClass);
     }
     gauges.expensiveShare = state.windows.expensiveShare();
+    gauges.scorerEnabled = state.model.has_value();
 }
 
 void fillReceiptGauges(const ReceiptState& receipts, MetricsGauges& gauges) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <optional>
 #include <string_view>
 
 #include "common/challenge_mode.hpp"
@@ -9,6 +10,7 @@
 #include "decision/backlog_meter.hpp"
 #include "decision/class_windows.hpp"
 #include "observe/stats_block.hpp"
+#include "scorer/scorer_model.hpp"
 
 namespace vorn {
 
@@ -33,6 +35,7 @@ struct DecisionState {
     ChallengePolicy challenge;
     LogVerdicts logVerdicts;
     StatsBlock& stats;
+    std::optional<ScorerModel> model;  // the shadow scorer's, when one is loaded
 };
 
 }  // namespace vorn

@@ -5,6 +5,7 @@
 #include "decision/agent_message.hpp"
 #include "decision/client_address.hpp"
 #include "decision/finish_decision.hpp"
+#include "decision/shadow_score.hpp"
 #include "decision/verdict_rules.hpp"
 #include "receipt/verify_job.hpp"
 
@@ -30,7 +31,7 @@ std::expected<NotifyReply, Error> RequestDecision::handleNotify(
     facts.ipHash = ipHash(facts.ip);
     if (facts.backlog) state_.meter.recordBacklog(*facts.backlog, facts.arrival);
     Decision decision = decide(facts, state_.windows);
-    std::optional<double> score;
+    std::optional<double> score = shadowScore(state_, facts, decision);
 
     Judged receipt = judgeReceipt(facts, decision, score);
     if (receipt.parkedSlot) return NotifyReply{.parkedSlot = receipt.parkedSlot};

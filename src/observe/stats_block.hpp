@@ -6,6 +6,7 @@
 #include "common/meter_level.hpp"
 #include "common/path_class.hpp"
 #include "common/receipt_status.hpp"
+#include "common/score_band.hpp"
 #include "common/verdict.hpp"
 
 namespace vorn {
@@ -35,10 +36,6 @@ inline constexpr std::array<std::string_view, 3> acceptErrorNames = {"socket_err
 
 enum class ChunkGauge : std::uint8_t { in_use, allocated, limit };
 inline constexpr std::array<std::string_view, 3> chunkGaugeNames = {"in_use", "allocated", "limit"};
-
-enum class ScoreBand : std::uint8_t { le0_2, le0_5, le0_8, gt0_8 };
-inline constexpr std::array<std::string_view, 4> scoreBandNames = {"le0.2", "le0.5", "le0.8",
-                                                                   "gt0.8"};
 
 // One event loop's counters and gauges. Owned and written by the loop thread
 // alone, with plain increments; rendered on the same thread.

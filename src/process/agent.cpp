@@ -5,6 +5,7 @@
 #include "decision/decision_gauges.hpp"
 #include "observe/metrics_page.hpp"
 #include "receipt/load_receipt_keys.hpp"
+#include "scorer/model_loader.hpp"
 
 namespace vorn {
 
@@ -38,9 +39,9 @@ void Agent::onCompletion(const Completion& completion) {
 }
 
 void Agent::loadKeysAndModel(std::string_view reason) {
-    loadReceiptKeys(reason, std::string(settings_.receiptKeysPath), settings_.challengeMode,
-                    receipts_.keys);
+    loadReceiptKeys(reason, settings_.receiptKeysPath, settings_.challengeMode, receipts_.keys);
     decision_.challenge.keysLoaded = receipts_.keys.size() > 0;
+    loadModel(reason, settings_.modelPath, decision_.model);
     ++loop_.stats().reloads;
 }
 

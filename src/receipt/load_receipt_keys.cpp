@@ -7,7 +7,7 @@ namespace vorn {
 
 namespace {
 
-std::expected<ReceiptKeySet, Error> readReceiptKeys(const std::string& path) {
+std::expected<ReceiptKeySet, Error> readReceiptKeys(std::string_view path) {
     auto text = readWholeFile(path, receiptKeyFileLimit);
     if (!text) return std::unexpected(text.error());
     return parseReceiptKeys(*text);
@@ -15,7 +15,7 @@ std::expected<ReceiptKeySet, Error> readReceiptKeys(const std::string& path) {
 
 }  // namespace
 
-void loadReceiptKeys(std::string_view reason, const std::string& path, ChallengeMode mode,
+void loadReceiptKeys(std::string_view reason, std::string_view path, ChallengeMode mode,
                      ReceiptKeySet& current) {
     auto loaded = readReceiptKeys(path);
     LogMessage message;

@@ -17,7 +17,7 @@ inline constexpr std::size_t receiptKeyFileLimit = 65536;
 // modes shadow and on (nothing in mode off); and an error line in mode on
 // whenever `current` ends up empty. Never fails towards the caller, who
 // reads current.size() afterwards.
-void loadReceiptKeys(std::string_view reason, const std::string& path, ChallengeMode mode,
+void loadReceiptKeys(std::string_view reason, std::string_view path, ChallengeMode mode,
                      ReceiptKeySet& current);
 
 }  // namespace vorn
