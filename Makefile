@@ -9,7 +9,7 @@ FUZZ_CXX = clang++-19
 PREFIX = /usr/local
 DESTDIR =
 
-.PHONY: deps build run test bench fuzz install uninstall clean
+.PHONY: deps build run test bench fuzz install uninstall package clean
 
 deps:
 	@scripts/install-deps
@@ -58,5 +58,11 @@ install: build
 uninstall:
 	DESTDIR="$(DESTDIR)" cmake -DMANIFEST=$(BUILD)/install_manifest.txt -P deploy/uninstall.cmake
 
+# The Debian package in build-package/, checked with lintian, then installed,
+# checked and purged again (Debian only; slow, so not part of test).
+package:
+	@scripts/install-deps package
+	scripts/build-package
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) build-bench build-fuzz
+	rm -rf $(BUILD) $(ASAN_BUILD) build-bench build-fuzz build-package

@@ -43,10 +43,10 @@ if [ "$have_gate" = 1 ]; then expect_program "$root/sbin/vorn-gate"; else expect
 examples="$root/share/vorn-spoa"
 for f in haproxy/haproxy.cfg haproxy/vorn-spoe.conf haproxy/README.md \
          prometheus/vorn-spoa.rules.yml prometheus/vorn-spoa.rules.test.yml \
-         grafana/vorn-spoa.json systemd/vorn-spoa.service systemd/vorn-spoa.default \
-         freebsd/vorn_spoa; do
+         grafana/vorn-spoa.json systemd/vorn-spoa.service systemd/vorn-spoa.default; do
     expect_file "$examples/$f"
 done
+expect_program "$examples/freebsd/vorn_spoa"
 
 # The service files name the daemon where it was installed.
 case $unit_dir in
