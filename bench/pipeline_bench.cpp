@@ -81,7 +81,8 @@ void handleNotify(benchmark::State& state) {
     policy.difficulty = {1.0 / 8192, 1.0 / 2048, 1.0 / 2048};
     DecisionState decisionState(BacklogMeter(4, 16, 300 * nanosPerSecond), policy,
                                 LogVerdicts::none, stats);
-    RequestDecision decision(decisionState);
+    ReceiptState receipts = *ReceiptState::create(600, 4);
+    RequestDecision decision(decisionState, receipts);
     std::vector<std::string> payloads;
     for (const std::string& path : paths) payloads.push_back(notifyPayload(path));
     std::size_t next = 0;

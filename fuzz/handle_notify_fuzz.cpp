@@ -37,6 +37,7 @@ public:
         std::span<const std::byte> payload) override {
         return decision_.handleNotify(payload);
     }
+    void forgetParked(std::uint16_t) override { std::abort(); }
 
 private:
     vorn::RequestDecision& decision_;
@@ -62,6 +63,7 @@ public:
     void close() override { closed = true; }
     void park(std::uint16_t) override { std::abort(); }
     bool parked() const override { return false; }
+    vorn::ConnectionRef ref() const override { return {}; }
 
     std::vector<std::byte> output;
     bool closed = false;
@@ -70,15 +72,24 @@ private:
     std::span<const std::byte> input_;
 };
 
+// Nothing parks: without signature workers a receipt that needs a check is
+// overload.
+class NoParking final : public vorn::ParkedConnections {
+public:
+    void unpark(vorn::ConnectionRef, std::span<const std::byte>) override { std::abort(); }
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static vorn::StatsBlock stats;
     static vorn::DecisionState state(vorn::BacklogMeter(4, 16, 300 * vorn::nanosPerSecond),
                                      challengesOn(), vorn::LogVerdicts::all, stats);
-    static vorn::RequestDecision decision(state);
+    static vorn::ReceiptState receipts = *vorn::ReceiptState::create(600, 4);
+    static vorn::RequestDecision decision(state, receipts);
     static Decide decide(decision);
-    static vorn::SpopHandler handler(decide);
+    static NoParking noParking;
+    static vorn::SpopHandler handler(decide, noParking);
     constexpr std::size_t headerAfterLength = 7;  // type, four flag bytes, two ids
     if (size > vorn::maxFrameLength - headerAfterLength) return 0;
 

@@ -10,6 +10,12 @@ namespace vorn {
 // Every reply a protocol appends with appendReply fits in this much output.
 inline constexpr std::size_t replyRoom = 512;
 
+// A connection as a handler holds on to it while one of its requests is
+// parked: only good for handing back to ParkedConnections.
+struct ConnectionRef {
+    void* connection = nullptr;
+};
+
 // One connection as its protocol handler sees it during one call: the
 // buffered input, the output, and how the connection should go on. The
 // event loop owns the socket, the buffers and the waiting; the handler only
@@ -46,9 +52,23 @@ public:
     // buffered and unhandled, and room for its reply stays reserved.
     virtual void park(std::uint16_t slot) = 0;
     [[nodiscard]] virtual bool parked() const = 0;
+    // This connection, for unparking it later.
+    [[nodiscard]] virtual ConnectionRef ref() const = 0;
 
 protected:
     ~ConnectionIo() = default;
+};
+
+// The loop's side of parking. A handler whose request came back gives the
+// connection its reply (room for it stayed reserved while it was parked);
+// the connection then handles the input that waited. Only for a connection
+// still open: its handler learns of a close through onClosed.
+class ParkedConnections {
+public:
+    virtual void unpark(ConnectionRef connection, std::span<const std::byte> reply) = 0;
+
+protected:
+    ~ParkedConnections() = default;
 };
 
 // What the event loop knows of a protocol.

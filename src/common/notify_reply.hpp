@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "common/receipt_status.hpp"
@@ -11,7 +12,8 @@ namespace vorn {
 
 // What the agent answers to one NOTIFY; the SPOP handler encodes it as the
 // ACK's variables. The default is the bare pass given to a NOTIFY without
-// the agent's message.
+// the agent's message. A parked request has no answer yet: it comes later,
+// for the same slot.
 struct NotifyReply {
     static constexpr std::size_t difficultyCapacity = 32;
 
@@ -21,6 +23,7 @@ struct NotifyReply {
     std::uint8_t difficultyLength = 0;
     // vorn_receipt, sent when not none.
     ReceiptStatus receipt = ReceiptStatus::none;
+    std::optional<std::uint16_t> parkedSlot;
 
     [[nodiscard]] std::string_view difficultyText() const {
         return {difficulty.data(), difficultyLength};

@@ -16,4 +16,11 @@ void fillDecisionGauges(const DecisionState& state, Nanos now, MetricsGauges& ga
     gauges.expensiveShare = state.windows.expensiveShare();
 }
 
+void fillReceiptGauges(const ReceiptState& receipts, MetricsGauges& gauges) {
+    gauges.receiptKeys = receipts.keys.size();
+    gauges.receiptBookEntries = receipts.book.entries();
+    gauges.receiptsRevoked = receipts.book.revokedTotal();
+    gauges.verifyPending = receipts.pending.parked();
+}
+
 }  // namespace vorn

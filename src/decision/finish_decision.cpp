@@ -43,7 +43,9 @@ NotifyReply finishDecision(DecisionState& state, const Decision& decision,
     Decision final = applyChallengePolicy(decision, state.challenge, summary.path, receipt, level);
     countOutcome(state, decision, final, receipt, level);
 
-    NotifyReply reply{.verdict = final.verdict, .receipt = receipt};
+    NotifyReply reply;
+    reply.verdict = final.verdict;
+    reply.receipt = receipt;
     if (final.verdict == Verdict::challenge || final.reason == Reason::gateway) {
         setDifficulty(reply, state.challenge.difficulty[indexOf(level)]);
     }

@@ -6,8 +6,18 @@
 #include "decision/client_address.hpp"
 #include "decision/finish_decision.hpp"
 #include "decision/verdict_rules.hpp"
+#include "receipt/verify_job.hpp"
 
 namespace vorn {
+
+namespace {
+
+// Receipts count whole seconds, cut toward zero.
+std::int64_t wholeSeconds(Nanos time) {
+    return static_cast<std::int64_t>(time / nanosPerSecond);
+}
+
+}  // namespace
 
 std::expected<NotifyReply, Error> RequestDecision::handleNotify(
     std::span<const std::byte> payload) {
@@ -20,13 +30,76 @@ std::expected<NotifyReply, Error> RequestDecision::handleNotify(
     facts.ipHash = ipHash(facts.ip);
     if (facts.backlog) state_.meter.recordBacklog(*facts.backlog, facts.arrival);
     Decision decision = decide(facts, state_.windows);
+    std::optional<double> score;
 
+    Judged receipt = judgeReceipt(facts, decision, score);
+    if (receipt.parkedSlot) return NotifyReply{.parkedSlot = receipt.parkedSlot};
     RequestSummary summary;
     summary.arrival = facts.arrival;
     summary.path = facts.path;
     summary.ip = facts.ip;
     summary.referer = facts.referer;
+    summary.score = score;
+    summary.receiptStatus = receipt.status;
     return finishDecision(state_, decision, summary);
+}
+
+// Form, expiry, audience and key first; then the book, which either knows
+// the receipt or asks for its signature to be checked.
+RequestDecision::Judged RequestDecision::judgeReceipt(const RequestFacts& facts,
+                                                      const Decision& decision,
+                                                      std::optional<double> score) {
+    if (state_.challenge.mode == ChallengeMode::off || facts.passToken.empty()) return {};
+    const std::int64_t now = wholeSeconds(facts.arrival);
+    auto receipt = receipts_.checker.check(facts.passToken, facts.host, receipts_.keys, now);
+    if (!receipt) return {receipt.error(), std::nullopt};
+    BookAnswer answer =
+        receipts_.book.lookup(receipt->jti, receipt->fingerprint, receipt->exp, facts.ipHash, now);
+    if (!answer.needsCheck) return {answer.status, std::nullopt};
+    std::optional<std::uint16_t> slot = park(facts, decision, score, *receipt);
+    if (!slot) return {ReceiptStatus::overload, std::nullopt};
+    return {ReceiptStatus::none, slot};
+}
+
+// Takes a slot and queues the signature check; nothing, with nothing
+// changed, when no slot is free or the job ring is full.
+std::optional<std::uint16_t> RequestDecision::park(const RequestFacts& facts,
+                                                   const Decision& decision,
+                                                   std::optional<double> score,
+                                                   const Receipt& receipt) {
+    if (receipts_.pool == nullptr) return std::nullopt;
+    std::optional<std::uint16_t> slot = receipts_.pending.take();
+    if (!slot) return std::nullopt;
+    if (!receipts_.pool->submit(makeVerifyJob(receipt, *slot, 0))) {
+        receipts_.pending.release(*slot);
+        return std::nullopt;
+    }
+    PendingRequest& parked = receipts_.pending[*slot];
+    parked.arrival = facts.arrival;
+    parked.decision = decision;
+    parked.score = score;
+    parked.fingerprint = receipt.fingerprint;
+    parked.ipHash = facts.ipHash;
+    parked.jti = receipt.jti;
+    parked.keepText(facts.ip, facts.path);
+    return slot;
+}
+
+std::optional<NotifyReply> RequestDecision::resume(std::uint16_t slot, bool ok) {
+    PendingRequest& parked = receipts_.pending[slot];
+    if (!parked.inUse) return std::nullopt;
+    ReceiptStatus status = receipts_.book.complete(parked.jti, parked.fingerprint, ok,
+                                                   parked.ipHash, wholeSeconds(wallClockNanos()));
+    receipts_.pending.release(slot);
+    if (parked.connectionGone) return std::nullopt;
+    RequestSummary summary;
+    summary.arrival = parked.arrival;
+    summary.path = parked.pathText();
+    summary.ip = parked.ipText();
+    summary.score = parked.score;
+    summary.receiptStatus = status;
+    summary.waitedForVerify = true;
+    return finishDecision(state_, parked.decision, summary);
 }
 
 }  // namespace vorn

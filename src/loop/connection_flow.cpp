@@ -67,11 +67,23 @@ public:
         connection_.parkedSlot = slot;
     }
     [[nodiscard]] bool parked() const override { return connection_.is(parkedRequest); }
+    [[nodiscard]] ConnectionRef ref() const override { return {&connection_}; }
 
 private:
     EventLoop& loop_;
     Connection& connection_;
 };
+
+// The reply goes where the room was kept; then the frames that waited are
+// handled and reading resumes, as after any other wait.
+void EventLoop::unpark(ConnectionRef ref, std::span<const std::byte> reply) {
+    Connection& connection = *static_cast<Connection*>(ref.connection);
+    assert(!connection.closed() && connection.is(parkedRequest));
+    BoundConnection(*this, connection).appendReply(reply);
+    connection.clear(parkedRequest);
+    process(connection);
+    onReadable(connection);
+}
 
 void EventLoop::onReadable(Connection& connection) {
     while (!connection.closed()) {

@@ -59,7 +59,7 @@ inline constexpr Nanos metricsExchangeTimeout = 5 * nanosPerSecond;
 // interest, back-pressure, closing) and knows protocols only through their
 // ConnectionHandler. Everything here belongs to the loop thread except
 // `wake`, the completion queue and the wait-failure flag.
-class EventLoop {
+class EventLoop final : public ParkedConnections {
 public:
     static constexpr std::size_t eventsPerWait = 64;  // one call drains a busy burst
 
@@ -93,6 +93,9 @@ public:
     void wake();
     // Loop thread: stops the loop at the start of its next iteration.
     void setError(Error error);
+
+    // Loop thread: hands a parked connection its reply and lets it go on.
+    void unpark(ConnectionRef connection, std::span<const std::byte> reply) override;
 
     // Loop thread: the statistics every subsystem counts into, and the
     // figures the metrics page shows of the loop.

@@ -1,8 +1,10 @@
 #include "process/agent.hpp"
 
+#include <string>
+
 #include "decision/decision_gauges.hpp"
-#include "observe/log.hpp"
 #include "observe/metrics_page.hpp"
+#include "receipt/load_receipt_keys.hpp"
 
 namespace vorn {
 
@@ -19,20 +21,26 @@ ChallengePolicy challengePolicyFrom(const Settings& settings) {
 
 }  // namespace
 
-Agent::Agent(const Settings& settings, EventLoop& loop)
+Agent::Agent(const Settings& settings, EventLoop& loop, ReceiptState receipts)
     : settings_(settings),
       loop_(loop),
       decision_(BacklogMeter(settings.backlogHot, settings.backlogSevere, settings.backlogHoldNs),
                 challengePolicyFrom(settings), settings.logVerdicts, loop.stats()),
-      requests_(decision_),
-      spop_(*this),
+      receipts_(std::move(receipts)),
+      requests_(decision_, receipts_),
+      spop_(*this, loop),
       metrics_(*this) {}
 
-void Agent::loadKeysAndModel(std::string_view /*reason*/) {
-    // No receipt key is loaded yet, so no challenge can be sent.
-    if (settings_.challengeMode == ChallengeMode::on && !decision_.challenge.keysLoaded) {
-        logMessage(LogLevel::error, "--challenge=on without receipt keys: challenges are not sent");
-    }
+void Agent::onCompletion(const Completion& completion) {
+    if (completion.slot >= PendingRequests::capacity) return;
+    auto slot = static_cast<std::uint16_t>(completion.slot);
+    if (auto reply = requests_.resume(slot, completion.ok != 0)) spop_.resume(slot, *reply);
+}
+
+void Agent::loadKeysAndModel(std::string_view reason) {
+    loadReceiptKeys(reason, std::string(settings_.receiptKeysPath), settings_.challengeMode,
+                    receipts_.keys);
+    decision_.challenge.keysLoaded = receipts_.keys.size() > 0;
     ++loop_.stats().reloads;
 }
 
@@ -42,6 +50,7 @@ std::expected<void, Error> Agent::render(TextWriter& out) {
     MetricsGauges gauges;
     gauges.startTimeSeconds = settings_.startTimeSeconds;
     fillDecisionGauges(decision_, wallClockNanos(), gauges);
+    fillReceiptGauges(receipts_, gauges);
     return renderMetrics(snapshot, gauges, out);
 }
 

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "decision/decision_state.hpp"
+#include "decision/receipt_state.hpp"
 #include "decision/request_decision.hpp"
 #include "loop/event_loop.hpp"
 #include "observe/metrics_endpoint.hpp"
@@ -18,19 +19,21 @@ namespace vorn {
 // metrics page renders. Belongs to the loop thread.
 class Agent final : public LoopHandler, public MetricsSource, public NotifyHandler {
 public:
-    Agent(const Settings& settings, EventLoop& loop);
+    Agent(const Settings& settings, EventLoop& loop, ReceiptState receipts);
 
     [[nodiscard]] ConnectionHandler& spop() { return spop_; }
     [[nodiscard]] ConnectionHandler& metrics() { return metrics_; }
+    // The signature workers, once started (challenges not off).
+    void useVerifyPool(VerifyPool& pool) { receipts_.pool = &pool; }
 
-    // No request parks for a signature check yet, so no completion arrives.
-    void onCompletion(const Completion&) override {}
+    void onCompletion(const Completion& completion) override;
     void reload() override { loadKeysAndModel("SIGHUP"); }
 
     [[nodiscard]] std::expected<NotifyReply, Error> handleNotify(
         std::span<const std::byte> payload) override {
         return requests_.handleNotify(payload);
     }
+    void forgetParked(std::uint16_t slot) override { requests_.forgetParked(slot); }
 
     [[nodiscard]] std::expected<void, Error> render(TextWriter& out) override;
 
@@ -43,6 +46,7 @@ private:
     const Settings& settings_;
     EventLoop& loop_;
     DecisionState decision_;
+    ReceiptState receipts_;
     RequestDecision requests_;
     SpopHandler spop_;
     MetricsHandler metrics_;

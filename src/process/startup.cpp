@@ -8,6 +8,7 @@
 #include "observe/log_queue.hpp"
 #include "process/agent.hpp"
 #include "process/command_line.hpp"
+#include "process/loop_completions.hpp"
 
 namespace vorn {
 
@@ -77,7 +78,9 @@ Error runLoop(const Settings& settings) {
         computeConnectionLimits(settings.connMemoryBytes, settings.descriptorBudget);
     auto loop = EventLoop::create(limits.connectionLimit, limits.chunkLimit);
     if (!loop) return loop.error();
-    Agent agent(settings, **loop);
+    auto receipts = ReceiptState::create(settings.receiptMaxRequests, settings.receiptMaxIps);
+    if (!receipts) return receipts.error();
+    Agent agent(settings, **loop, std::move(*receipts));
     (*loop)->setHandler(agent);
     if (auto opened = (*loop)->openSpopListener(settings.socketPath, agent.spop()); !opened) {
         return opened.error();
@@ -90,9 +93,19 @@ Error runLoop(const Settings& settings) {
     }
     if (auto watched = (*loop)->watchSignal(SIGHUP); !watched) return watched.error();
     agent.loadKeysAndModel("start");
+    LoopCompletions completions((*loop)->completions());
+    VerifyPool pool;
+    if (settings.challengeMode != ChallengeMode::off) {
+        if (auto started = pool.start(settings.verifyThreads, completions); !started) {
+            return started.error();
+        }
+        agent.useVerifyPool(pool);
+    }
     logListeners(settings, **loop);
     Error error = (*loop)->run();
-    // Closing connections tells their handlers, which the agent owns.
+    // The workers stop first; closing connections then tells their
+    // handlers, which the agent owns.
+    pool.stop();
     (*loop)->tearDown();
     return error;
 }

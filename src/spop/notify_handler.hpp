@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <expected>
 #include <span>
 
@@ -10,12 +11,15 @@
 namespace vorn {
 
 // The request decision, as the SPOP handler sees it: the reply to one
-// NOTIFY's message list, or Truncated or BadType when the list or an
-// argument is malformed (the connection then closes without a reply).
+// NOTIFY's message list (or the slot it parked in), or Truncated or BadType
+// when the list or an argument is malformed (the connection then closes
+// without a reply).
 class NotifyHandler {
 public:
     [[nodiscard]] virtual std::expected<NotifyReply, Error> handleNotify(
         std::span<const std::byte> payload) = 0;
+    // The connection of parked slot `slot` closed: its reply must not come.
+    virtual void forgetParked(std::uint16_t slot) = 0;
 
 protected:
     ~NotifyHandler() = default;

@@ -43,9 +43,9 @@ std::optional<Hello> readHello(std::span<const std::byte> payload) {
     }
 }
 
-std::span<const std::byte> writeAck(FrameWriter& writer, const Frame& notify,
-                                    const NotifyReply& reply) {
-    writer.begin(FrameType::ack, notify.streamId, notify.frameId);
+std::span<const std::byte> writeAck(FrameWriter& writer, std::uint64_t streamId,
+                                    std::uint64_t frameId, const NotifyReply& reply) {
+    writer.begin(FrameType::ack, streamId, frameId);
     writer.putSetVar("vorn_verdict", verdictName(reply.verdict));
     if (reply.difficultyLength > 0) writer.putSetVar("vorn_difficulty", reply.difficultyText());
     if (reply.receipt != ReceiptStatus::none) {
@@ -103,15 +103,39 @@ SpopHandler::Next SpopHandler::answer(ConnectionIo& connection, const Frame& fra
             connection.appendReply(writeAgentDisconnect(writer));
             connection.closeAfterFlush();
             return Next::none;
-        case FrameType::notify: {
-            auto reply = notify_.handleNotify(frame.payload);
-            if (!reply) return Next::close;
-            connection.appendReply(writeAck(writer, frame, *reply));
-            return Next::frame;
-        }
+        case FrameType::notify:
+            return answerNotify(connection, frame);
         default:
             return Next::frame;  // other types are skipped
     }
+}
+
+SpopHandler::Next SpopHandler::answerNotify(ConnectionIo& connection, const Frame& frame) {
+    auto reply = notify_.handleNotify(frame.payload);
+    if (!reply) return Next::close;
+    if (reply->parkedSlot) {
+        parked_[*reply->parkedSlot] = {connection.ref(), frame.streamId, frame.frameId};
+        connection.park(*reply->parkedSlot);
+        return Next::none;
+    }
+    FrameWriter writer;
+    connection.appendReply(writeAck(writer, frame.streamId, frame.frameId, *reply));
+    return Next::frame;
+}
+
+void SpopHandler::resume(std::uint16_t slot, const NotifyReply& reply) {
+    Parked& parked = parked_[slot];
+    if (parked.connection.connection == nullptr) return;
+    FrameWriter writer;
+    ConnectionRef connection = parked.connection;
+    parked.connection = {};
+    connections_.unpark(connection, writeAck(writer, parked.streamId, parked.frameId, reply));
+}
+
+void SpopHandler::onClosed(std::optional<std::uint16_t> parkedSlot) {
+    if (!parkedSlot) return;
+    parked_[*parkedSlot].connection = {};
+    notify_.forgetParked(*parkedSlot);
 }
 
 }  // namespace vorn

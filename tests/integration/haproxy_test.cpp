@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -20,6 +21,7 @@
 #include "support/daemon_process.hpp"
 #include "support/free_tcp_port.hpp"
 #include "support/running_agent.hpp"
+#include "support/temp_dir.hpp"
 
 namespace vorn::test {
 namespace {
@@ -46,7 +48,7 @@ class BehindHaproxy : public testing::Test {
 protected:
     void SetUp() override {
         if (::access("/usr/sbin/haproxy", X_OK) != 0) GTEST_SKIP() << "haproxy is not installed";
-        agent = std::make_unique<RunningAgent>(std::vector<std::string>{"--log-verdicts=all"});
+        agent = std::make_unique<RunningAgent>(agentArguments());
         ASSERT_TRUE(agent->ready());
         hasIpv6 = ipv6Loopback();
         httpPort = freeTcpPort();
@@ -64,6 +66,8 @@ protected:
             std::vector<std::string>{"-f", VORN_SOURCE_DIR "/deploy/haproxy/haproxy.cfg", "-db"}, options);
         ASSERT_TRUE(haproxy->waitForLine("Layer7 check passed", 10s)) << haproxy->linesText();
     }
+
+    virtual std::vector<std::string> agentArguments() { return {"--log-verdicts=all"}; }
 
     Response get(const std::string& host, const std::string& path,
                  const std::vector<std::string>& headers = {}) {
@@ -203,6 +207,41 @@ TEST_F(BehindHaproxy, OnceTheAgentIsDownRequestsUnderLoadSkipItAtOnce) {
         ++answered;
     }
     EXPECT_EQ(answered, 64);
+}
+
+// Challenges on, with a key made by vorn-receipt.
+class ChallengedBehindHaproxy : public BehindHaproxy {
+protected:
+    std::vector<std::string> agentArguments() override {
+        auto keygen =
+            runCommand({VORN_RECEIPT_TOOL, "keygen", "k1", "--out", files.file("k1.key")});
+        EXPECT_TRUE(keygen && keygen->status == 0);
+        std::ofstream(files.file("keys")) << (keygen ? keygen->output : "");
+        return {"--log-verdicts=all", "--challenge=on", "--receipt-keys=" + files.file("keys")};
+    }
+
+    TempDir files;
+};
+
+TEST_F(ChallengedBehindHaproxy, AChallengedRequestPassesWithAReceiptMintedForTheSite) {
+    const std::string path = "/owner/repo/commit/0123abc";
+    Response challenged = get("127.0.0.1", path);
+    EXPECT_EQ(challenged.status, 302);
+    EXPECT_EQ(challenged.headers["x-vorn-verdict"], "challenge");
+
+    const std::string host = "127.0.0.1:" + std::to_string(httpPort);
+    auto minted = runCommand({VORN_RECEIPT_TOOL, "mint", "--key", files.file("k1.key"), "--kid",
+                              "k1", "--aud", host, "--ttl", "600"});
+    ASSERT_TRUE(minted && minted->status == 0);
+    std::string token = minted->output;
+    while (!token.empty() && token.back() == '\n') token.pop_back();
+    for (int i = 0; i < 2; ++i) {
+        Response passed = get("127.0.0.1", path, {"Cookie: bramble_pass=" + token});
+        EXPECT_EQ(passed.status, 200) << "request " << i;
+        EXPECT_EQ(passed.headers["x-vorn-verdict"], "pass");
+        EXPECT_EQ(passed.headers["x-vorn-receipt"], "valid");
+    }
+    EXPECT_TRUE(agent->process().waitForLine(" reason=receipt "));
 }
 
 }  // namespace

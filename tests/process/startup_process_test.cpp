@@ -56,16 +56,18 @@ TEST(Startup, PrintsTheSummaryInOrderWithTheDefaults) {
 TEST(Startup, PrintsTheSummaryWithOptions) {
     RunningAgent agent({"--log-verdicts=all", "--challenge=shadow", "--challenge-prefix=/o/",
                         "--challenge-from=hot", "--backlog-hot=7", "--backlog-severe=9",
-                        "--backlog-hold=10", "--conn-memory=16", "--metrics=off"});
+                        "--backlog-hold=10", "--conn-memory=16", "--metrics=off",
+                        "--receipt-keys=/nonexistent/keys"});
     ASSERT_TRUE(agent.ready());
     std::vector<std::string> messages = agent.messages();
-    ASSERT_EQ(messages.size(), 6u) << agent.process().linesText();
+    ASSERT_EQ(messages.size(), 7u) << agent.process().linesText();
     EXPECT_EQ(messages[0], "logging all verdicts");
     EXPECT_EQ(messages[1], "challenge shadow under /o/, from meter level hot");
     EXPECT_EQ(messages[2], "meter level from the backend queue: hot at 7, severe at 9, held 10 s");
-    EXPECT_TRUE(messages[3].starts_with("connection memory 16 MiB: up to "));
-    EXPECT_TRUE(messages[3].ends_with(" connections, 64 buffer chunks of 64 KiB"));
-    EXPECT_EQ(messages[5], "metrics off");
+    EXPECT_EQ(messages[3], "start: receipt keys /nonexistent/keys: FileNotFound; keeping 0 key(s)");
+    EXPECT_TRUE(messages[4].starts_with("connection memory 16 MiB: up to "));
+    EXPECT_TRUE(messages[4].ends_with(" connections, 64 buffer chunks of 64 KiB"));
+    EXPECT_EQ(messages[6], "metrics off");
 }
 
 TEST(Startup, ABadArgumentPrintsExactlyTwoErrorLinesAndExitsWithOne) {

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <expected>
+
+#include "common/error.hpp"
+#include "decision/pending_requests.hpp"
+#include "receipt/receipt_book.hpp"
+#include "receipt/receipt_checker.hpp"
+#include "receipt/receipt_key_set.hpp"
+#include "receipt/verify_pool.hpp"
+
+namespace vorn {
+
+// What the decision keeps to judge pass receipts: the current keys, the
+// token checker, the receipt book, the parked requests and the signature
+// workers (none while challenges are off). Belongs to the loop thread.
+struct ReceiptState {
+    // Reserves the checker's parser and the book (OutOfMemory).
+    [[nodiscard]] static std::expected<ReceiptState, Error> create(std::uint32_t maxRequests,
+                                                                   std::uint8_t maxIps);
+
+    ReceiptKeySet keys;
+    ReceiptChecker checker;
+    ReceiptBook book;
+    PendingRequests pending;
+    VerifyPool* pool = nullptr;
+};
+
+}  // namespace vorn

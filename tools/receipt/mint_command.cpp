@@ -1,0 +1,140 @@
+#include <sodium.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <limits>
+#include <string>
+
+#include "commands.hpp"
+#include "private_key_file.hpp"
+#include "receipt/key_id.hpp"
+#include "receipt/receipt.hpp"
+
+namespace vorn::tool {
+
+namespace {
+
+// 2^-13: exactly representable, so it prints back as written.
+constexpr std::string_view defaultDiff = "0.0001220703125";
+
+Result<std::int64_t> parseTtl(std::string_view text) {
+    std::int64_t ttl = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), ttl);
+    if (ec != std::errc{} || end != text.data() + text.size() || ttl <= 0) {
+        return std::unexpected("--ttl must be a positive whole number of seconds");
+    }
+    return ttl;
+}
+
+// The difficulty as a JSON number: finite, in the shortest spelling that
+// reads back as the same double.
+Result<std::string> diffJson(std::string_view text) {
+    double diff = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), diff);
+    if (ec != std::errc{} || end != text.data() + text.size() || !std::isfinite(diff)) {
+        return std::unexpected("--diff must be a finite number");
+    }
+    std::array<char, 32> digits{};
+    auto written = std::to_chars(digits.data(), digits.data() + digits.size(), diff);
+    return std::string(digits.data(), written.ptr);
+}
+
+// `text` as a JSON string literal.
+std::string jsonString(std::string_view text) {
+    std::string quoted = "\"";
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            quoted += '\\';
+            quoted += c;
+        } else if (byte < 0x20) {
+            std::array<char, 7> escape{};
+            std::snprintf(escape.data(), escape.size(), "\\u%04x", byte);
+            quoted += escape.data();
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + "\"";
+}
+
+std::string randomJti() {
+    std::array<unsigned char, jtiHexDigits / 2> bytes{};
+    randombytes_buf(bytes.data(), bytes.size());
+    std::array<char, jtiHexDigits + 1> hex{};
+    sodium_bin2hex(hex.data(), hex.size(), bytes.data(), bytes.size());
+    return std::string(hex.data(), jtiHexDigits);
+}
+
+struct MintRequest {
+    PrivateKey key;
+    std::string_view aud;
+    std::string diff;
+    std::int64_t exp = 0;
+};
+
+Result<MintRequest> readRequest(const Arguments& arguments) {
+    MintRequest request;
+    auto keyPath = required(arguments, "--key");
+    auto kid = required(arguments, "--kid");
+    auto aud = required(arguments, "--aud");
+    auto ttlText = required(arguments, "--ttl");
+    for (const auto* value : {&keyPath, &kid, &aud, &ttlText}) {
+        if (!*value) return std::unexpected(value->error());
+    }
+    if (!arguments.positional.empty()) {
+        return std::unexpected("unexpected argument " + std::string(arguments.positional.front()));
+    }
+    if (!isKeyId(*kid))
+        return std::unexpected("--kid must be 1 to 128 bytes of A-Z a-z 0-9 - . : _");
+    auto ttl = parseTtl(*ttlText);
+    if (!ttl) return std::unexpected(ttl.error());
+    auto diff = diffJson(arguments.option("--diff").value_or(defaultDiff));
+    if (!diff) return std::unexpected(diff.error());
+    const auto now = static_cast<std::int64_t>(std::time(nullptr));
+    if (*ttl > std::numeric_limits<std::int64_t>::max() - now) {
+        return std::unexpected("--ttl is too large");
+    }
+    auto key = readPrivateKeyFile(std::string(*keyPath));
+    if (!key) return std::unexpected(key.error());
+    if (key->kid != *kid) {
+        return std::unexpected("--kid " + std::string(*kid) + " does not match the key file's " +
+                               key->kid);
+    }
+    request.key = std::move(*key);
+    request.aud = *aud;
+    request.diff = std::move(*diff);
+    request.exp = now + *ttl;
+    return request;
+}
+
+}  // namespace
+
+// mint --key FILE --kid KID --aud HOST --ttl SECONDS [--diff D]: prints a
+// receipt valid for HOST until now + SECONDS.
+Result<void> mintCommand(std::span<char* const> words) {
+    static constexpr std::array<std::string_view, 5> known = {"--key", "--kid", "--aud", "--ttl",
+                                                              "--diff"};
+    auto arguments = parseArguments(words, known);
+    if (!arguments) return std::unexpected(arguments.error());
+    auto request = readRequest(*arguments);
+    if (!request) return std::unexpected(request.error());
+
+    const std::string header = "{\"alg\":\"EdDSA\",\"kid\":" + jsonString(request->key.kid) + "}";
+    const std::string payload =
+        "{\"aud\":" + jsonString(request->aud) + ",\"diff\":" + request->diff +
+        ",\"exp\":" + std::to_string(request->exp) + ",\"jti\":\"" + randomJti() + "\"}";
+    auto token = signToken(header, payload, request->key.seed);
+    sodium_memzero(request->key.seed.data(), request->key.seed.size());
+    if (!token) return std::unexpected(std::string(errorName(token.error())));
+    if (token->size() > maxTokenLength) {
+        return std::unexpected("the receipt would be " + std::to_string(token->size()) +
+                               " bytes; receipts hold at most " + std::to_string(maxTokenLength));
+    }
+    std::printf("%s\n", token->c_str());
+    return {};
+}
+
+}  // namespace vorn::tool
