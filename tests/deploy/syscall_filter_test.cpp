@@ -147,6 +147,43 @@ TEST_F(UnitSyscallFilter, TheDaemonSurvivesItsUnitsFilter) {
         << agent.process().linesText();
 }
 
+#ifdef VORN_RECEIPT_TOOL
+TEST_F(UnitSyscallFilter, ReceiptsAreCheckedUnderTheFilter) {
+    // Challenges on: the key file is read at start and on SIGHUP, and the
+    // verification threads check a receipt's signature.
+    auto keygen = runCommand({VORN_RECEIPT_TOOL, "keygen", "k1", "--out", directory.file("k1.key")});
+    ASSERT_TRUE(keygen && keygen->status == 0);
+    std::ofstream(directory.file("keys")) << keygen->output;
+    auto minted = runCommand({VORN_RECEIPT_TOOL, "mint", "--key", directory.file("k1.key"),
+                              "--kid", "k1", "--aud", VORN_SITE_DOMAIN, "--ttl", "600"});
+    ASSERT_TRUE(minted && minted->status == 0);
+    std::string token = minted->output;
+    while (!token.empty() && token.back() == '\n') token.pop_back();
+
+    RunningAgent agent({"--challenge=on", "--receipt-keys=" + directory.file("keys")},
+                       underFilter(allowed));
+    ASSERT_TRUE(agent.ready()) << agent.process().linesText();
+    EXPECT_EQ(agent.metric("vorn_spoa_receipt_keys"), 1);
+    auto client = agent.connect();
+    ASSERT_TRUE(client && client->hello());
+    VornCheck commit;
+    commit.path = "/o/r/commit/0123abc";
+    auto challenged = client->decide(commit);
+    ASSERT_TRUE(challenged);
+    EXPECT_EQ(challenged->vars["vorn_verdict"], "challenge");
+    commit.headers = headerBlock({{"host", VORN_SITE_DOMAIN}, {"cookie", "bramble_pass=" + token}});
+    auto passed = client->decide(commit);
+    ASSERT_TRUE(passed);
+    EXPECT_EQ(passed->vars["vorn_verdict"], "pass");
+    EXPECT_EQ(passed->vars["vorn_receipt"], "valid");
+    ASSERT_TRUE(agent.process().sendSignal(SIGHUP));
+    EXPECT_TRUE(agent.process().waitForLine("SIGHUP: 1 receipt key(s) from "));
+    EXPECT_FALSE(agent.process().waitExit(300ms).has_value())
+        << "the daemon ended under the filter:\n"
+        << agent.process().linesText();
+}
+#endif
+
 TEST_F(UnitSyscallFilter, TheFilterIsInForce) {
     // Without the calls its event loop waits with, the daemon is killed by
     // SIGSYS: the list is applied, not just read.
