@@ -6,8 +6,10 @@ ARGS =
 FUZZ_SECONDS = 60
 # clang++19 on FreeBSD
 FUZZ_CXX = clang++-19
+PREFIX = /usr/local
+DESTDIR =
 
-.PHONY: deps build run test bench fuzz clean
+.PHONY: deps build run test bench fuzz install uninstall package clean
 
 deps:
 	@scripts/install-deps
@@ -46,5 +48,22 @@ fuzz:
 	    build-fuzz/fuzz/fuzz_$$f -max_total_time=$(FUZZ_SECONDS) build-fuzz/corpus/$$f fuzz/corpus/$$f || exit 1; \
 	done
 
+# The programs, man pages, service files and examples under PREFIX, staged
+# under DESTDIR when it is set. uninstall removes what the last install
+# wrote (the list is $(BUILD)/install_manifest.txt).
+install: build
+	@cmake -S . -B $(BUILD) -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS)
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD)
+
+uninstall:
+	DESTDIR="$(DESTDIR)" cmake -DMANIFEST=$(BUILD)/install_manifest.txt -P deploy/uninstall.cmake
+
+# The Debian package in build-package/, checked with lintian, then installed,
+# checked and purged again (Debian only; slow, so not part of test).
+package:
+	@scripts/install-deps package
+	scripts/build-package
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) build-bench build-fuzz
+	rm -rf $(BUILD) $(ASAN_BUILD) build-bench build-fuzz build-package

@@ -63,7 +63,7 @@ protected:
                                "VORN_FORGE_ADDR=127.0.0.1:" + std::to_string(freeTcpPort()),
                                "VORN_GATE_ADDR=127.0.0.1:" + std::to_string(freeTcpPort())};
         haproxy = std::make_unique<DaemonProcess>(
-            std::vector<std::string>{"-f", VORN_SOURCE_DIR "/haproxy/haproxy.cfg", "-db"}, options);
+            std::vector<std::string>{"-f", VORN_SOURCE_DIR "/deploy/haproxy/haproxy.cfg", "-db"}, options);
         ASSERT_TRUE(haproxy->waitForLine("Layer7 check passed", 10s)) << haproxy->linesText();
     }
 

@@ -1,0 +1,273 @@
+// The dashboard, the alert rules and the man page against a live daemon:
+// every metric an expression names is one the daemon's page serves, and the
+// man page describes every family on it. The page comes from the real
+// binary after a little traffic, so that the families that wait for their
+// first sample (decisions, backlog) are on it too.
+
+#include <gtest/gtest.h>
+#include <simdjson.h>
+
+#include <cctype>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "support/running_agent.hpp"
+#include "support/vorn_check.hpp"
+
+namespace vorn::test {
+namespace {
+
+std::string readText(const std::string& path) {
+    std::ifstream file(path);
+    std::ostringstream text;
+    text << file.rdbuf();
+    EXPECT_TRUE(file.good() || file.eof()) << "cannot read " << path;
+    return text.str();
+}
+
+struct Page {
+    std::set<std::string> series;    // names of the samples, the names queries use
+    std::set<std::string> families;  // names of TYPE lines and of untyped samples
+};
+
+Page servedPage() {
+    RunningAgent agent;
+    Page page;
+    if (!agent.ready()) return page;
+    auto client = agent.connect();
+    EXPECT_TRUE(client && client->hello());
+    if (client) {
+        VornCheck check;
+        check.backlog = std::int64_t{2};
+        EXPECT_TRUE(client->decide(check));
+    }
+    std::istringstream lines(agent.metrics());
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.starts_with("# TYPE ")) {
+            std::string rest = line.substr(7);
+            page.families.insert(rest.substr(0, rest.find(' ')));
+        } else if (!line.empty() && line[0] != '#') {
+            page.series.insert(line.substr(0, line.find_first_of("{ ")));
+        }
+    }
+    for (const std::string& name : page.series) {
+        bool typed = page.families.contains(name);
+        for (std::string_view suffix : {"_bucket", "_sum", "_count"}) {
+            if (name.ends_with(suffix) &&
+                page.families.contains(name.substr(0, name.size() - suffix.size())))
+                typed = true;
+        }
+        if (!typed) page.families.insert(name);
+    }
+    return page;
+}
+
+const Page& page() {
+    static const Page served = servedPage();
+    return served;
+}
+
+bool isNameStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_' || c == ':'; }
+bool isNameChar(char c) { return isNameStart(c) || std::isdigit(static_cast<unsigned char>(c)); }
+
+// Drops everything from `open` to the matching `close` (no nesting), and
+// the quoted strings.
+std::string without(std::string_view text, char open, char close) {
+    std::string kept;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == open) {
+            std::size_t end = text.find(close, i + 1);
+            i = end == std::string_view::npos ? text.size() : end;
+            kept += ' ';
+        } else {
+            kept += text[i];
+        }
+    }
+    return kept;
+}
+
+// The metric names a PromQL expression selects: what is left once label
+// matchers, ranges, strings, variables, numbers, functions, aggregations with
+// their label lists, and keywords are taken out.
+std::vector<std::string> metricNames(std::string_view expression) {
+    std::string text = without(without(without(expression, '"', '"'), '{', '}'), '[', ']');
+    // Aggregations may have their label list before the parenthesis.
+    static const std::set<std::string_view> keywords = {
+        "and",    "or",     "unless", "bool",        "offset", "inf",   "nan",
+        "Inf",    "NaN",    "sum",    "min",         "max",    "avg",   "group",
+        "stddev", "stdvar", "count",  "count_values", "bottomk", "topk", "quantile"};
+    static const std::set<std::string_view> labelLists = {"by", "without", "on", "ignoring",
+                                                           "group_left", "group_right"};
+    std::vector<std::string> names;
+    std::size_t i = 0;
+    auto nextNonSpace = [&](std::size_t from) {
+        while (from < text.size() && std::isspace(static_cast<unsigned char>(text[from]))) ++from;
+        return from;
+    };
+    while (i < text.size()) {
+        char c = text[i];
+        if (c == '$' || std::isdigit(static_cast<unsigned char>(c)) || c == '.') {
+            // A variable or a number with its unit, as one token.
+            ++i;
+            while (i < text.size() && (isNameChar(text[i]) || text[i] == '.')) ++i;
+            continue;
+        }
+        if (!isNameStart(c)) {
+            ++i;
+            continue;
+        }
+        std::size_t start = i;
+        while (i < text.size() && isNameChar(text[i])) ++i;
+        std::string word = text.substr(start, i - start);
+        std::size_t after = nextNonSpace(i);
+        if (labelLists.contains(word)) {
+            if (after < text.size() && text[after] == '(') {
+                std::size_t end = text.find(')', after);
+                i = end == std::string::npos ? text.size() : end + 1;
+            }
+            continue;
+        }
+        if (after < text.size() && text[after] == '(') continue;  // a function
+        if (keywords.contains(word)) continue;
+        names.push_back(word);
+    }
+    return names;
+}
+
+// Series that Prometheus itself adds for every target.
+bool scrapeSeries(const std::string& name) { return name == "up"; }
+
+TEST(PromqlNames, TakesOnlyTheSelectedSeries) {
+    EXPECT_EQ(metricNames("sum by (verdict, reason) (rate(vorn_spoa_decisions_total{instance=~\"$i\"}"
+                          "[$__rate_interval]))"),
+              std::vector<std::string>{"vorn_spoa_decisions_total"});
+    EXPECT_EQ(metricNames("a / ignoring (state) b{state=\"limit\"} > 0.8 and on (instance) c offset 5m"),
+              (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_EQ(metricNames("time() - x"), std::vector<std::string>{"x"});
+}
+
+void walkExpressions(simdjson::dom::element element, std::vector<std::string>& found) {
+    if (element.is_object()) {
+        for (auto [key, value] : element.get_object()) {
+            if (key == "expr" && value.is_string()) {
+                found.emplace_back(std::string_view(value.get_string()));
+            } else {
+                walkExpressions(value, found);
+            }
+        }
+    } else if (element.is_array()) {
+        for (simdjson::dom::element item : element.get_array()) walkExpressions(item, found);
+    }
+}
+
+class Dashboard : public testing::Test {
+protected:
+    void SetUp() override {
+        text = readText(VORN_SOURCE_DIR "/deploy/grafana/vorn-spoa.json");
+        auto error = parser.parse(text).get(root);
+        ASSERT_FALSE(error) << "the dashboard is not valid JSON: " << error;
+    }
+    std::string text;
+    simdjson::dom::parser parser;
+    simdjson::dom::element root;
+};
+
+TEST_F(Dashboard, IsADashboardOfPanelsWithQueries) {
+    std::string_view title;
+    std::string_view uid;
+    ASSERT_FALSE(root["title"].get(title));
+    ASSERT_FALSE(root["uid"].get(uid));
+    EXPECT_EQ(title, "vorn-spoa");
+    int64_t schema = 0;
+    EXPECT_FALSE(root["schemaVersion"].get(schema));
+    simdjson::dom::array panels;
+    ASSERT_FALSE(root["panels"].get(panels));
+    std::set<int64_t> ids;
+    int queried = 0;
+    for (simdjson::dom::element panel : panels) {
+        int64_t id = 0;
+        std::string_view type;
+        ASSERT_FALSE(panel["id"].get(id));
+        ASSERT_FALSE(panel["type"].get(type));
+        EXPECT_TRUE(ids.insert(id).second) << "panel id " << id << " twice";
+        EXPECT_FALSE(panel["gridPos"].error()) << "panel " << id << " has no place";
+        if (type == "row") continue;
+        simdjson::dom::array targets;
+        ASSERT_FALSE(panel["targets"].get(targets)) << "panel " << id << " has no queries";
+        for (simdjson::dom::element target : targets) {
+            std::string_view expression;
+            EXPECT_FALSE(target["expr"].get(expression)) << "panel " << id;
+            EXPECT_FALSE(expression.empty()) << "panel " << id;
+            ++queried;
+        }
+    }
+    EXPECT_GE(queried, 20);
+}
+
+TEST_F(Dashboard, NamesOnlyServedMetrics) {
+    ASSERT_FALSE(page().series.empty());
+    std::vector<std::string> expressions;
+    walkExpressions(root, expressions);
+    std::set<std::string> used;
+    for (const std::string& expression : expressions) {
+        for (const std::string& name : metricNames(expression)) {
+            used.insert(name);
+            EXPECT_TRUE(page().series.contains(name) || scrapeSeries(name))
+                << name << " in " << expression << " is not on the daemon's page";
+        }
+    }
+    // The agent selector's query.
+    simdjson::dom::array variables;
+    ASSERT_FALSE(root["templating"]["list"].get(variables));
+    for (simdjson::dom::element variable : variables) {
+        std::string_view definition;
+        if (variable["definition"].get(definition)) continue;
+        std::string inside(definition.substr(definition.find('(') + 1));
+        std::string name = inside.substr(0, inside.find(','));
+        EXPECT_TRUE(page().series.contains(name)) << name << " in " << definition;
+    }
+    // The dashboard shows every family the issue asks for.
+    for (const char* wanted :
+         {"vorn_spoa_decisions_total", "vorn_spoa_level", "vorn_spoa_class_rate10m",
+          "vorn_spoa_class_dip10m", "vorn_spoa_receipts_total", "vorn_spoa_score_band_total",
+          "vorn_spoa_connections", "vorn_spoa_buffer_chunks"}) {
+        EXPECT_TRUE(used.contains(wanted)) << wanted << " is on no panel";
+    }
+}
+
+TEST(AlertRules, NameOnlyServedMetrics) {
+    std::string rules = readText(VORN_SOURCE_DIR "/deploy/prometheus/vorn-spoa.rules.yml");
+    ASSERT_FALSE(page().series.empty());
+    int named = 0;
+    // Every vorn_spoa_ name that is not part of a recorded name (those hold
+    // colons).
+    for (std::size_t at = rules.find("vorn_spoa_"); at != std::string::npos;
+         at = rules.find("vorn_spoa_", at + 1)) {
+        if (at > 0 && isNameChar(rules[at - 1])) continue;
+        std::size_t end = at;
+        while (end < rules.size() && isNameChar(rules[end])) ++end;
+        std::string name = rules.substr(at, end - at);
+        if (name.find(':') != std::string::npos) continue;
+        ++named;
+        EXPECT_TRUE(page().series.contains(name)) << name << " is not on the daemon's page";
+    }
+    EXPECT_GE(named, 10);
+}
+
+TEST(ManPage, DescribesEveryFamilyOnThePage) {
+    std::string manual = readText(VORN_SOURCE_DIR "/man/vorn-spoa.8");
+    ASSERT_FALSE(page().families.empty());
+    for (const std::string& family : page().families) {
+        const bool listed = manual.find(".It Va " + family + "\n") != std::string::npos ||
+                            manual.find(".It Va " + family + " ") != std::string::npos;
+        EXPECT_TRUE(listed) << family << " is missing from the METRICS section";
+    }
+}
+
+}  // namespace
+}  // namespace vorn::test

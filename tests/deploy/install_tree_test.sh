@@ -1,0 +1,117 @@
+#!/bin/sh
+# make install into a staging folder (DESTDIR), the tree it makes, the
+# installed programs and service files, then make uninstall.
+#   install_tree_test.sh BUILD SOURCE HAVE_RECEIPT HAVE_GATE
+set -eu
+build=$1 source=$2 have_receipt=$3 have_gate=$4
+
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+expect_file() { [ -f "$1" ] || fail "missing $1"; }
+expect_program() { [ -x "$1" ] && [ -f "$1" ] || fail "missing program $1"; }
+expect_none() { [ ! -e "$1" ] || fail "unexpected $1"; }
+
+work=$(mktemp -d)
+manifest="$build/install_manifest.txt"
+# The test's install must not replace the manifest of a real make install,
+# which make uninstall reads.
+[ -f "$manifest" ] && cp "$manifest" "$work/manifest.saved"
+restore() {
+    if [ -f "$work/manifest.saved" ]; then cp "$work/manifest.saved" "$manifest"; else rm -f "$manifest"; fi
+    rm -rf "$work"
+}
+trap restore EXIT
+
+cache_value() { sed -n "s|^$1:[A-Z]*=||p" "$build/CMakeCache.txt"; }
+prefix=$(cache_value CMAKE_INSTALL_PREFIX)
+unit_dir=$(cache_value VORN_SYSTEMD_UNIT_DIR)
+rcd_dir=$(cache_value VORN_RCD_DIR)
+dest="$work/stage"
+DESTDIR="$dest" cmake --install "$build" >"$work/install.log" 2>&1 || { cat "$work/install.log"; exit 1; }
+root="$dest$prefix"
+echo "installed under $root"
+
+expect_program "$root/sbin/vorn-spoa"
+expect_file "$root/share/man/man8/vorn-spoa.8"
+if [ "$have_receipt" = 1 ]; then
+    expect_program "$root/bin/vorn-receipt"
+    expect_file "$root/share/man/man1/vorn-receipt.1"
+else
+    expect_none "$root/bin/vorn-receipt"
+fi
+if [ "$have_gate" = 1 ]; then expect_program "$root/sbin/vorn-gate"; else expect_none "$root/sbin/vorn-gate"; fi
+examples="$root/share/vorn-spoa"
+for f in haproxy/haproxy.cfg haproxy/vorn-spoe.conf haproxy/README.md \
+         prometheus/vorn-spoa.rules.yml prometheus/vorn-spoa.rules.test.yml \
+         grafana/vorn-spoa.json systemd/vorn-spoa.service systemd/vorn-spoa.default; do
+    expect_file "$examples/$f"
+done
+expect_program "$examples/freebsd/vorn_spoa"
+
+# The service files name the daemon where it was installed.
+case $unit_dir in
+    "") ;;
+    /*) unit="$dest$unit_dir/vorn-spoa.service" ;;
+    *) unit="$root/$unit_dir/vorn-spoa.service" ;;
+esac
+if [ -n "$unit_dir" ]; then
+    expect_file "$unit"
+    grep -q "^ExecStart=$prefix/sbin/vorn-spoa " "$unit" || fail "$unit does not start $prefix/sbin/vorn-spoa"
+fi
+grep -q "^vorn_spoa_program=$prefix/sbin/vorn-spoa\$" "$examples/freebsd/vorn_spoa" ||
+    fail "the rc.d script does not run $prefix/sbin/vorn-spoa"
+[ -z "$rcd_dir" ] || expect_program "$root/$rcd_dir/vorn_spoa"
+
+# The installed daemon is the daemon: a bad argument gets its error lines.
+if "$root/sbin/vorn-spoa" --no-such-option=1 2>"$work/err"; then fail "the daemon accepted --no-such-option"; fi
+grep -q 'level=error msg="unknown argument: --no-such-option=1"' "$work/err" ||
+    fail "unexpected output of the installed daemon: $(cat "$work/err")"
+
+# Every option of the man page is one the daemon knows, and there are
+# fifteen. Each is given a value and followed by an unknown argument, so
+# that the run always stops before starting.
+options=$(sed -n 's/^\.Op Fl -\([a-z-]*\) Ns = .*/\1/p' "$source/man/vorn-spoa.8")
+count=$(echo "$options" | wc -w)
+[ "$count" -eq 15 ] || fail "the man page's synopsis has $count options, not 15"
+for option in $options; do
+    "$root/sbin/vorn-spoa" "--$option=@" --zz-unknown 2>"$work/err" && fail "--$option=@ started the daemon"
+    if grep -q "unknown argument: --$option=" "$work/err"; then fail "the daemon does not know --$option"; fi
+done
+
+# The rc.d script turns each rc.conf variable into its option, and only the
+# socket's when none is set. rc.subr is replaced by a stand-in that prints
+# the command it would run.
+cat >"$work/rc.subr" <<'STUB'
+load_rc_config() { :; }
+check_pidfile() { :; }
+run_rc_command() { echo "$command $command_args"; }
+STUB
+sed "s|^\. /etc/rc.subr\$|. $work/rc.subr|" "$examples/freebsd/vorn_spoa" >"$work/vorn_spoa"
+sh -n "$work/vorn_spoa" || fail "the rc.d script does not parse"
+plain=$(sh "$work/vorn_spoa" start)
+case $plain in
+    "/usr/sbin/daemon -f -R 2 -P /var/run/vorn_spoa.pid -p /var/run/vorn_spoa.child.pid -S -T vorn-spoa -u vorn_spoa $prefix/sbin/vorn-spoa --socket=/var/run/vorn-spoa/vorn-spoa.sock"*) ;;
+    *) fail "rc.d script with defaults runs: $plain" ;;
+esac
+settings="" i=0
+for option in $options; do
+    i=$((i + 1))
+    settings="$settings vorn_spoa_$(echo "$option" | tr - _)=value$i"
+done
+full=$(env $settings vorn_spoa_args=--extra sh "$work/vorn_spoa" start)
+i=0
+for option in $options; do
+    i=$((i + 1))
+    case $full in *" --$option=value$i "*) ;; *) fail "rc.d script does not pass --$option: $full" ;; esac
+done
+case $full in *" --extra") ;; *) fail "rc.d script does not append vorn_spoa_args: $full" ;; esac
+
+# make uninstall removes every file it installed and our folders.
+DESTDIR="$dest" cmake "-DMANIFEST=$manifest" -P "$source/deploy/uninstall.cmake" >"$work/uninstall.log" 2>&1 ||
+    { cat "$work/uninstall.log"; fail "uninstall failed"; }
+left=$(find "$dest" -type f -o -type l)
+[ -z "$left" ] || fail "left after uninstall: $left"
+expect_none "$examples"
+
+if [ "$failures" -gt 0 ]; then echo "$failures failures"; exit 1; fi
+echo "install tree: all checks passed"
