@@ -8,10 +8,13 @@ namespace vorn {
 
 namespace {
 
+// Only spaces are trimmed; a plain loop, since most texts have none.
 std::string_view trimSpaces(std::string_view text) {
-    std::size_t first = text.find_first_not_of(' ');
-    if (first == std::string_view::npos) return {};
-    return text.substr(first, text.find_last_not_of(' ') - first + 1);
+    std::size_t first = 0;
+    std::size_t last = text.size();
+    while (first < last && text[first] == ' ') ++first;
+    while (last > first && text[last - 1] == ' ') --last;
+    return text.substr(first, last - first);
 }
 
 // Header names fold only ASCII A-Z; `lowerName` is already lower case.
@@ -36,23 +39,24 @@ void readHeaderLine(std::string_view line, RequestFacts& facts) {
     std::size_t colon = line.find(':');
     if (colon == std::string_view::npos) return;
     std::string_view name = trimSpaces(line.substr(0, colon));
-    std::string_view value = trimSpaces(line.substr(colon + 1));
-    // Only five lengths can name a header of interest; most lines stop here.
+    // Only five lengths can name a header of interest; most lines stop here,
+    // before their value is looked at.
+    auto value = [&] { return trimSpaces(line.substr(colon + 1)); };
     switch (name.size()) {
         case 4:
-            if (nameEquals(name, "host")) facts.host = value;
+            if (nameEquals(name, "host")) facts.host = value();
             break;
         case 6:
-            if (nameEquals(name, "cookie")) readCookies(value, facts);
+            if (nameEquals(name, "cookie")) readCookies(value(), facts);
             break;
         case 7:
-            if (nameEquals(name, "referer")) facts.referer = value;
+            if (nameEquals(name, "referer")) facts.referer = value();
             break;
         case 13:
             if (nameEquals(name, "authorization")) facts.authed = true;
             break;
         case 14:
-            if (nameEquals(name, "sec-fetch-site")) facts.secFetchSite = value;
+            if (nameEquals(name, "sec-fetch-site")) facts.secFetchSite = value();
             break;
         default:
             break;

@@ -8,29 +8,17 @@ namespace vorn {
 
 namespace {
 
-constexpr std::array<std::string_view, 5> commitMarkers = {"/commit/", "/blame/", "/commits/",
-                                                           "/archive/", "/raw/"};
 constexpr std::array<std::string_view, 5> archiveSuffixes = {".tar.gz", ".zip", ".bundle", ".diff",
                                                              ".patch"};
 constexpr std::array<std::string_view, 6> trackerWords = {"issues", "pulls",    "milestones",
                                                           "labels", "activity", "compare"};
 constexpr std::array<std::string_view, 4> otherPrefixes = {"/assets/", "/avatar/", "/avatars/",
                                                            "/repo-avatars/"};
-constexpr std::array<std::string_view, 3> gitprotoParts = {"/info/refs", "/git-upload-pack",
-                                                           "/git-receive-pack"};
 
 template <std::size_t N>
 bool startsWithAny(std::string_view path, const std::array<std::string_view, N>& prefixes) {
     for (std::string_view prefix : prefixes) {
         if (path.starts_with(prefix)) return true;
-    }
-    return false;
-}
-
-template <std::size_t N>
-bool containsAny(std::string_view path, const std::array<std::string_view, N>& parts) {
-    for (std::string_view part : parts) {
-        if (path.contains(part)) return true;
     }
     return false;
 }
@@ -42,19 +30,76 @@ bool isLowerHex(std::string_view text) {
     return true;
 }
 
-// Whether some marker occurrence is followed by a hexadecimal id whose length
-// (archive suffix removed) `lengthFits` accepts. Overlapping occurrences are
-// all tried.
-bool hasCommitId(std::string_view path, bool (*lengthFits)(std::size_t)) {
-    for (std::string_view marker : commitMarkers) {
-        for (std::size_t at = path.find(marker); at != std::string_view::npos;
-             at = path.find(marker, at + 1)) {
-            std::string_view rest = path.substr(at + marker.size());
-            std::string_view id = stripArchiveSuffix(rest.substr(0, rest.find_first_of("/?")));
-            if (lengthFits(id.size()) && isLowerHex(id)) return true;
-        }
+// What a path holds anywhere in it, query string included. Every part the
+// classes look for starts with '/', so one pass over the slashes finds them
+// all, overlapping occurrences included.
+struct PathParts {
+    bool gitproto = false;    // /info/refs, /git-upload-pack, /git-receive-pack
+    bool commitList = false;  // /commits/branch/, /commits/tag/
+    bool srcBranch = false;   // /src/branch/, /src/tag/
+    bool feed = false;        // /rss/, /atom/
+    bool commitId = false;    // a commit marker and a hex id of 7 to 64 digits
+    bool bogusId = false;     // ... of 13 to 63 digits, but not 40
+};
+
+// The id after a commit marker (/commit/, /blame/, /commits/, /archive/,
+// /raw/) runs to the next '/' or '?', archive suffix removed. 40 is SHA-1 and
+// 64 SHA-256; lengths up to 12 are ordinary abbreviations.
+void markCommitId(std::string_view afterMarker, PathParts& parts) {
+    std::string_view id =
+        stripArchiveSuffix(afterMarker.substr(0, afterMarker.find_first_of("/?")));
+    if (!isLowerHex(id)) return;
+    const std::size_t n = id.size();
+    if (n >= 7 && n <= 64) parts.commitId = true;
+    if (n >= 13 && n <= 63 && n != 40) parts.bogusId = true;
+}
+
+// Looks at the text from one '/' on; the letter after it picks the few
+// parts that can start there.
+void markPartsAt(std::string_view rest, PathParts& parts) {
+    auto marker = [&](std::string_view name) {
+        if (rest.starts_with(name)) markCommitId(rest.substr(name.size()), parts);
+    };
+    switch (rest[1]) {
+        case 'i':
+            parts.gitproto |= rest.starts_with("/info/refs");
+            break;
+        case 'g':
+            parts.gitproto |=
+                rest.starts_with("/git-upload-pack") || rest.starts_with("/git-receive-pack");
+            break;
+        case 'c':
+            marker("/commit/");
+            marker("/commits/");
+            parts.commitList |=
+                rest.starts_with("/commits/branch/") || rest.starts_with("/commits/tag/");
+            break;
+        case 'b':
+            marker("/blame/");
+            break;
+        case 'a':
+            marker("/archive/");
+            parts.feed |= rest.starts_with("/atom/");
+            break;
+        case 'r':
+            marker("/raw/");
+            parts.feed |= rest.starts_with("/rss/");
+            break;
+        case 's':
+            parts.srcBranch |= rest.starts_with("/src/branch/") || rest.starts_with("/src/tag/");
+            break;
+        default:
+            break;
     }
-    return false;
+}
+
+PathParts scanParts(std::string_view path) {
+    PathParts parts;
+    for (std::size_t at = path.find('/'); at != std::string_view::npos && at + 1 < path.size();
+         at = path.find('/', at + 1)) {
+        markPartsAt(path.substr(at), parts);
+    }
+    return parts;
 }
 
 // The non-empty '/'-separated pieces of the path before its query string.
@@ -86,12 +131,11 @@ std::string_view stripArchiveSuffix(std::string_view segment) {
 }
 
 bool isCommitPath(std::string_view path) {
-    return hasCommitId(path, [](std::size_t n) { return n >= 7 && n <= 64; });
+    return scanParts(path).commitId;
 }
 
 bool isBogusCommitPath(std::string_view path) {
-    // 40 is SHA-1 and 64 SHA-256; lengths up to 12 are ordinary abbreviations.
-    return hasCommitId(path, [](std::size_t n) { return n >= 13 && n <= 63 && n != 40; });
+    return scanParts(path).bogusId;
 }
 
 bool isTrackerPath(std::string_view path) {
@@ -116,20 +160,31 @@ bool isActionsPath(std::string_view path) {
     return false;
 }
 
-PathClass classifyPath(std::string_view path) {
+namespace {
+
+PathClass classify(std::string_view path, const PathParts& parts) {
     if (startsWithAny(path, otherPrefixes)) return PathClass::other;
-    if (containsAny(path, gitprotoParts)) return PathClass::gitproto;
+    if (parts.gitproto) return PathClass::gitproto;
     if (path.starts_with("/api/actions")) return PathClass::runner;
     if (path.starts_with("/api/")) return PathClass::api;
-    if (isCommitPath(path)) return PathClass::expensive;
-    if (path.contains("/commits/branch/") || path.contains("/commits/tag/")) {
-        return PathClass::commitlist;
-    }
-    if (path.contains("/src/branch/") || path.contains("/src/tag/")) return PathClass::srcbranch;
-    if (path.contains("/rss/") || path.contains("/atom/")) return PathClass::feed;
+    if (parts.commitId) return PathClass::expensive;
+    if (parts.commitList) return PathClass::commitlist;
+    if (parts.srcBranch) return PathClass::srcbranch;
+    if (parts.feed) return PathClass::feed;
     if (isTrackerPath(path)) return PathClass::tracker;
     if (isActionsPath(path)) return PathClass::actions;
     return PathClass::page;
+}
+
+}  // namespace
+
+PathClass classifyPath(std::string_view path) {
+    return classify(path, scanParts(path));
+}
+
+PathShape examinePath(std::string_view path) {
+    PathParts parts = scanParts(path);
+    return {classify(path, parts), parts.bogusId};
 }
 
 }  // namespace vorn

@@ -12,6 +12,13 @@ namespace vorn {
 // The class that counters, rolling statistics and rules key on.
 [[nodiscard]] PathClass classifyPath(std::string_view path);
 
+// The class and the bogus-commit test together, from one scan of the path.
+struct PathShape {
+    PathClass pathClass;
+    bool bogusCommit;
+};
+[[nodiscard]] PathShape examinePath(std::string_view path);
+
 // A commit marker followed by a lower-case hexadecimal id of 7 to 64 digits.
 [[nodiscard]] bool isCommitPath(std::string_view path);
 

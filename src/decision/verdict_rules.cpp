@@ -27,8 +27,8 @@ Decision decide(const RequestFacts& facts, ClassWindows& windows) {
         return Decision{
             .pathClass = std::nullopt, .verdict = Verdict::pass, .reason = Reason::gateway};
     }
-    const PathClass pathClass = classifyPath(facts.path);
-    if (isBogusCommitPath(facts.path)) return classified(pathClass, Verdict::trap, Reason::bogus);
+    const auto [pathClass, bogusCommit] = examinePath(facts.path);
+    if (bogusCommit) return classified(pathClass, Verdict::trap, Reason::bogus);
 
     const bool fingerprinted = botprint(facts);
     const bool expensive = pathClass == PathClass::expensive;
