@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "receipt/allocation_count.hpp"
+#include "support/allocation_count.hpp"
 
 namespace vorn {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "common/wyhash.hpp"
-#include "receipt/allocation_count.hpp"
+#include "support/allocation_count.hpp"
 #include "receipt/signature.hpp"
 #include "receipt/token_maker.hpp"
 

@@ -1,4 +1,4 @@
-#include "receipt/allocation_count.hpp"
+#include "support/allocation_count.hpp"
 
 #include <atomic>
 #include <cstdlib>
