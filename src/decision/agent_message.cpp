@@ -66,7 +66,8 @@ std::string_view readIp(const TypedValue& value, std::span<char, ipTextCapacity>
 }
 
 // Later arguments of the same name replace earlier ones; the header block
-// is parsed once, from its last occurrence.
+// is parsed once, from its last occurrence, and only when every argument
+// decoded.
 std::expected<void, Error> readArguments(std::span<const std::byte> payload, const Message& message,
                                          RequestFacts& facts,
                                          std::span<char, ipTextCapacity> ipText) {
@@ -100,16 +101,17 @@ std::expected<bool, Error> readAgentMessage(std::span<const std::byte> payload, 
     while (offset < payload.size()) {
         auto message = readMessageHead(payload, offset);
         if (!message) return std::unexpected(message.error());
-        // Every argument of a message is read before its name is compared.
-        auto end = walkArguments(payload, message->argumentsStart, message->argumentCount,
-                                 [](const KvItem&) {});
-        if (!end) return std::unexpected(end.error());
+        // The agent's message is read in the same walk that checks its
+        // arguments; any other is walked only to find the next.
         if (message->name == agentMessageName) {
             if (auto read = readArguments(payload, *message, facts, ipText); !read) {
                 return std::unexpected(read.error());
             }
             return true;
         }
+        auto end = walkArguments(payload, message->argumentsStart, message->argumentCount,
+                                 [](const KvItem&) {});
+        if (!end) return std::unexpected(end.error());
         offset = *end;
     }
     return false;
