@@ -7,7 +7,7 @@ FUZZ_SECONDS = 60
 # clang++19 on FreeBSD
 FUZZ_CXX = clang++-19
 
-.PHONY: deps build run test bench fuzz clean
+.PHONY: deps build run demo test bench fuzz clean
 
 deps:
 	@scripts/install-deps
@@ -18,6 +18,11 @@ build: deps
 
 run: build
 	$(BUILD)/vorn-spoa $(ARGS)
+
+# HAProxy, vorn-spoa (--challenge=on) and vorn-gate on loopback with a
+# throwaway key; prints the URL to open. Ctrl-C stops everything.
+demo: build
+	@scripts/demo $(BUILD)
 
 # Every test on the normal build, then the unit tests again under the address
 # and undefined-behaviour sanitizers.
