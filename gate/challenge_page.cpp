@@ -1,5 +1,7 @@
 #include "challenge_page.hpp"
 
+#include <array>
+#include <charconv>
 #include <cmath>
 
 #include "gate_prefix.hpp"
@@ -127,8 +129,13 @@ progress { width: 100%; height: 1.2rem; }
 <body>
 )HTML";
 
+// Up to 2^64 at the smallest difficulty: written from the double, since no
+// 64-bit signed integer holds it.
 std::string expectedText(double tries) {
-    return std::to_string(static_cast<long long>(std::ceil(tries)));
+    std::array<char, 32> digits{};
+    auto written = std::to_chars(digits.data(), digits.data() + digits.size(), std::ceil(tries),
+                                 std::chars_format::fixed, 0);
+    return std::string(digits.data(), written.ptr);
 }
 
 }  // namespace
