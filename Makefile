@@ -45,8 +45,8 @@ fuzz:
 	@scripts/install-deps fuzz
 	@CXX=$(FUZZ_CXX) cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORN_FUZZ=ON -DVORN_TESTS=OFF >/dev/null
 	@cmake --build build-fuzz -j $(JOBS) --target fuzz_cut_frame fuzz_kv_reader fuzz_handle_notify \
-	    fuzz_receipt_check fuzz_receipt_keys
-	for f in cut_frame kv_reader handle_notify receipt_check receipt_keys; do \
+	    fuzz_receipt_check fuzz_receipt_keys fuzz_gate_request
+	for f in cut_frame kv_reader handle_notify receipt_check receipt_keys gate_request; do \
 	    mkdir -p build-fuzz/corpus/$$f && \
 	    build-fuzz/fuzz/fuzz_$$f -max_total_time=$(FUZZ_SECONDS) build-fuzz/corpus/$$f fuzz/corpus/$$f || exit 1; \
 	done
