@@ -5,7 +5,7 @@
 #include <functional>
 
 #include "gate_metrics.hpp"
-#include "http_connection.hpp"
+#include "http_handler.hpp"
 #include "nonce_book.hpp"
 #include "receipt_minter.hpp"
 #include "replay_set.hpp"

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <expected>
 #include <new>
 #include <optional>
 #include <span>
@@ -27,17 +28,32 @@ int fail(std::string_view message) {
     return 1;
 }
 
-struct MetricsThread {
-    HttpServer* server;
-    MetricsHandler* handler;
+// The metrics listener and what answers it, for its thread.
+struct MetricsSide {
+    std::optional<HttpServer> server;
+    MetricsHandler* handler = nullptr;
 };
 
 void* serveMetrics(void* argument) {
-    auto* job = static_cast<MetricsThread*>(argument);
+    auto* side = static_cast<MetricsSide*>(argument);
     // The metrics side gets few connections: a scraper now and then.
-    const Error error = job->server->run(*job->handler, 4);
+    const Error error = side->server->run(*side->handler, 4);
     fail("metrics listener: " + std::string(errorName(error)));
     return nullptr;
+}
+
+// Listens on `address` and serves it on a thread of its own; a message when
+// it cannot.
+std::expected<void, std::string> startMetrics(const std::string& address, MetricsSide& side) {
+    auto listened = HttpServer::listen(address);
+    if (!listened) {
+        return std::unexpected("--metrics=" + address + ": " +
+                               std::string(errorName(listened.error())));
+    }
+    side.server.emplace(std::move(*listened));
+    if (!startThread(serveMetrics, &side))
+        return std::unexpected("cannot start the metrics thread");
+    return {};
 }
 
 int run(const GateOptions& options) {
@@ -51,21 +67,14 @@ int run(const GateOptions& options) {
               [] { return static_cast<std::int64_t>(std::time(nullptr)); });
 
     auto server = HttpServer::listen(options.listen);
-    if (!server)
+    if (!server) {
         return fail("--listen=" + options.listen + ": " + std::string(errorName(server.error())));
-    MetricsHandler metricsHandler(metrics);
-    std::optional<HttpServer> metricsServer;
-    MetricsThread metricsJob{};
-    if (options.metrics != "off") {
-        auto listened = HttpServer::listen(options.metrics);
-        if (!listened) {
-            return fail("--metrics=" + options.metrics + ": " +
-                        std::string(errorName(listened.error())));
-        }
-        metricsServer.emplace(std::move(*listened));
-        metricsJob = {&*metricsServer, &metricsHandler};
-        if (!startThread(serveMetrics, &metricsJob)) return fail("cannot start the metrics thread");
     }
+    MetricsHandler metricsHandler(metrics);
+    MetricsSide metricsSide{.server = std::nullopt, .handler = &metricsHandler};
+    auto started = options.metrics == "off" ? std::expected<void, std::string>()
+                                            : startMetrics(options.metrics, metricsSide);
+    if (!started) return fail(started.error());
     std::fprintf(stderr, "vorn-gate: key %s, challenges on port %u, metrics %s\n", kid.c_str(),
                  server->port(), options.metrics.c_str());
     return fail("listener: " + std::string(errorName(server->run(gate, options.maxConnections))));

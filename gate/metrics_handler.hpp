@@ -1,7 +1,7 @@
 #pragma once
 
 #include "gate_metrics.hpp"
-#include "http_connection.hpp"
+#include "http_handler.hpp"
 
 namespace vorn::gate {
 
