@@ -9,7 +9,7 @@ FUZZ_CXX = clang++-19
 PREFIX = /usr/local
 DESTDIR =
 
-.PHONY: deps build run test bench fuzz install uninstall package clean
+.PHONY: deps build run demo test bench fuzz install uninstall package clean
 
 deps:
 	@scripts/install-deps
@@ -20,6 +20,11 @@ build: deps
 
 run: build
 	$(BUILD)/vorn-spoa $(ARGS)
+
+# HAProxy, vorn-spoa (--challenge=on) and vorn-gate on loopback with a
+# throwaway key; prints the URL to open. Ctrl-C stops everything.
+demo: build
+	@scripts/demo $(BUILD)
 
 # Every test on the normal build, then the unit tests again under the address
 # and undefined-behaviour sanitizers.
@@ -42,8 +47,8 @@ fuzz:
 	@scripts/install-deps fuzz
 	@CXX=$(FUZZ_CXX) cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORN_FUZZ=ON -DVORN_TESTS=OFF >/dev/null
 	@cmake --build build-fuzz -j $(JOBS) --target fuzz_cut_frame fuzz_kv_reader fuzz_handle_notify \
-	    fuzz_receipt_check fuzz_receipt_keys fuzz_model_parser
-	for f in cut_frame kv_reader handle_notify receipt_check receipt_keys model_parser; do \
+	    fuzz_receipt_check fuzz_receipt_keys fuzz_model_parser fuzz_gate_request
+	for f in cut_frame kv_reader handle_notify receipt_check receipt_keys model_parser gate_request; do \
 	    mkdir -p build-fuzz/corpus/$$f && \
 	    build-fuzz/fuzz/fuzz_$$f -max_total_time=$(FUZZ_SECONDS) build-fuzz/corpus/$$f fuzz/corpus/$$f || exit 1; \
 	done

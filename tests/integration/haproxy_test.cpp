@@ -120,8 +120,10 @@ TEST_F(BehindHaproxy, VerdictsArriveAsResponseHeaders) {
                            {std::string("Referer: https://") + VORN_SITE_DOMAIN + "/"});
     EXPECT_EQ(referer.status, 403);
 
+    // No challenge issuer runs here (tests/gate has the one with vorn-gate):
+    // HAProxy answers 503, still with the agent's verdict and difficulty.
     Response gateway = get("127.0.0.1", "/.well-known/bramblegate/?return=/x");
-    EXPECT_EQ(gateway.status, 200);
+    EXPECT_EQ(gateway.status, 503);
     EXPECT_EQ(gateway.headers["x-vorn-verdict"], "pass");
     EXPECT_EQ(gateway.headers["x-vorn-difficulty"], "0.0001220703125");
 

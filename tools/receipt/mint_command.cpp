@@ -8,9 +8,9 @@
 #include <string>
 
 #include "commands.hpp"
-#include "private_key_file.hpp"
 #include "receipt/key_id.hpp"
 #include "receipt/receipt.hpp"
+#include "signing_key/private_key_file.hpp"
 
 namespace vorn::tool {
 

@@ -1,4 +1,4 @@
-#include "private_key_file.hpp"
+#include "signing_key/private_key_file.hpp"
 
 #include <fcntl.h>
 #include <sodium.h>
@@ -12,7 +12,7 @@
 #include "receipt/base64url.hpp"
 #include "receipt/key_id.hpp"
 
-namespace vorn::tool {
+namespace vorn {
 
 namespace {
 
@@ -37,7 +37,7 @@ std::string_view trimLine(std::string_view text) {
 
 }  // namespace
 
-Result<void> writePrivateKeyFile(const std::string& path, const PrivateKey& key) {
+KeyFileResult<void> writePrivateKeyFile(const std::string& path, const PrivateKey& key) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0 && errno == EEXIST) return std::unexpected(path + " exists; not overwriting it");
     if (fd < 0) return std::unexpected("cannot create " + path + ": " + std::strerror(errno));
@@ -50,7 +50,7 @@ Result<void> writePrivateKeyFile(const std::string& path, const PrivateKey& key)
     return {};
 }
 
-Result<PrivateKey> readPrivateKeyFile(const std::string& path) {
+KeyFileResult<PrivateKey> readPrivateKeyFile(const std::string& path) {
     auto text = readWholeFile(path, privateKeyFileLimit);
     if (!text) {
         return std::unexpected("cannot read key file " + path + ": " +
@@ -69,4 +69,4 @@ Result<PrivateKey> readPrivateKeyFile(const std::string& path) {
     return key;
 }
 
-}  // namespace vorn::tool
+}  // namespace vorn

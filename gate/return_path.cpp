@@ -1,0 +1,22 @@
+#include "return_path.hpp"
+
+#include <algorithm>
+
+#include "gate_prefix.hpp"
+
+namespace vorn::gate {
+
+std::optional<std::string> safeReturnPath(std::optional<std::string_view> text) {
+    if (!text) return std::string("/");
+    const std::string_view path = *text;
+    if (path.empty() || path.size() > maxReturnPath || path.front() != '/') return std::nullopt;
+    if (path.size() > 1 && (path[1] == '/' || path[1] == '\\')) return std::nullopt;
+    const bool printable = std::ranges::all_of(path, [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte > 0x20 && byte < 0x7f && c != '\\';
+    });
+    if (!printable || path.starts_with(gatePrefix)) return std::nullopt;
+    return std::string(path);
+}
+
+}  // namespace vorn::gate

@@ -1,0 +1,47 @@
+#include "form_field.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/test_name.hpp"
+
+namespace vorn::gate {
+namespace {
+
+struct FieldRow {
+    std::string name;
+    std::string form;
+    std::expected<std::optional<std::string>, Fault> value;
+};
+
+void PrintTo(const FieldRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class FormFieldRows : public testing::TestWithParam<FieldRow> {};
+
+TEST_P(FormFieldRows, DecodesTheField) {
+    EXPECT_EQ(formField(GetParam().form, "return"), GetParam().value);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, FormFieldRows,
+    testing::Values(
+        FieldRow{"plain", "return=/a", std::string("/a")},
+        FieldRow{"among others", "nonce=x&return=%2Fa%2Fb&counter=1", std::string("/a/b")},
+        FieldRow{"plus is space", "return=a+b", std::string("a b")},
+        FieldRow{"upper and lower hex", "return=%2f%2F", std::string("//")},
+        FieldRow{"empty value", "return=", std::string()},
+        FieldRow{"no equals sign", "return", std::string()},
+        FieldRow{"absent", "nonce=x", std::nullopt},
+        FieldRow{"prefix of another name", "returns=/a", std::nullopt},
+        FieldRow{"empty text", "", std::nullopt},
+        FieldRow{"given twice", "return=/a&return=/b", std::unexpected(Fault::BadForm)},
+        FieldRow{"percent at the end", "return=/a%", std::unexpected(Fault::BadForm)},
+        FieldRow{"percent and one digit", "return=/a%2", std::unexpected(Fault::BadForm)},
+        FieldRow{"percent and no hex", "return=%zz", std::unexpected(Fault::BadForm)}),
+    [](const testing::TestParamInfo<FieldRow>& info) { return test::testName(info.param.name); });
+
+}  // namespace
+}  // namespace vorn::gate
