@@ -58,7 +58,7 @@ protected:
             .prefix = {"sh", "-c", "exec \"$0\" \"$@\" >/dev/null"},
             .program = "/usr/sbin/haproxy"};
         haproxy = std::make_unique<DaemonProcess>(
-            std::vector<std::string>{"-f", VORN_SOURCE_DIR "/haproxy/haproxy.cfg", "-db"}, options);
+            std::vector<std::string>{"-f", VORN_SOURCE_DIR "/deploy/haproxy/haproxy.cfg", "-db"}, options);
         ASSERT_TRUE(haproxy->waitForLine("Layer7 check passed", 10s)) << haproxy->linesText();
     }
 
