@@ -207,14 +207,24 @@ bool DaemonProcess::waitForLine(const std::function<bool(std::string_view)>& mat
                                 Millis timeout) {
     if (!started()) return false;
     Deadline deadline(timeout);
-    std::unique_lock lock(mutex_);
     std::size_t checked = 0;
-    bool found = false;
-    changed_.wait_until(lock, deadline.end(), [&] {
-        for (; checked < lines_.size() && !found; ++checked) found = matches(lines_[checked]);
-        return found || stderrEnded_;
-    });
-    return found;
+    for (;;) {
+        std::vector<std::string> fresh;
+        bool ended = false;
+        {
+            std::unique_lock lock(mutex_);
+            changed_.wait_until(lock, deadline.end(),
+                                [&] { return lines_.size() > checked || stderrEnded_; });
+            fresh.assign(lines_.begin() + static_cast<std::ptrdiff_t>(checked), lines_.end());
+            checked = lines_.size();
+            ended = stderrEnded_;
+        }
+        // The predicate runs without the lock, so that it may call lines().
+        for (const std::string& line : fresh) {
+            if (matches(line)) return true;
+        }
+        if (ended || deadline.passed()) return false;
+    }
 }
 
 bool DaemonProcess::waitForLine(std::string_view substring, Millis timeout) {
