@@ -2,6 +2,7 @@
 
 #include <sodium.h>
 
+#include <cstdio>
 #include <new>
 
 #include "receipt/base64url.hpp"
@@ -27,6 +28,14 @@ void derive(const SigningSeed& seed, KeyPair& pair) {
 
 std::span<const std::byte> bytesOf(std::string_view text) {
     return {reinterpret_cast<const std::byte*>(text.data()), text.size()};
+}
+
+std::string randomJti() {
+    std::array<unsigned char, jtiHexDigits / 2> bytes{};
+    randombytes_buf(bytes.data(), bytes.size());
+    std::array<char, jtiHexDigits + 1> hex{};
+    sodium_bin2hex(hex.data(), hex.size(), bytes.data(), bytes.size());
+    return std::string(hex.data(), jtiHexDigits);
 }
 
 }  // namespace
@@ -57,6 +66,38 @@ std::expected<std::string, Error> signToken(std::string_view headerJson,
         token += '.';
         token += base64UrlText(std::as_bytes(std::span(signature)));
         return token;
+    } catch (const std::bad_alloc&) {
+        return std::unexpected(Error::OutOfMemory);
+    }
+}
+
+std::string jsonString(std::string_view text) {
+    std::string quoted = "\"";
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            quoted += '\\';
+            quoted += c;
+        } else if (byte < 0x20) {
+            std::array<char, 7> escape{};
+            std::snprintf(escape.data(), escape.size(), "\\u%04x", byte);
+            quoted += escape.data();
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + "\"";
+}
+
+std::expected<std::string, Error> mintReceipt(const SigningSeed& seed, std::string_view kid,
+                                              std::string_view aud, std::string_view diffJson,
+                                              std::int64_t exp) {
+    try {
+        const std::string header = "{\"alg\":\"EdDSA\",\"kid\":" + jsonString(kid) + "}";
+        const std::string payload =
+            "{\"aud\":" + jsonString(aud) + ",\"diff\":" + std::string(diffJson) +
+            ",\"exp\":" + std::to_string(exp) + ",\"jti\":\"" + randomJti() + "\"}";
+        return signToken(header, payload, seed);
     } catch (const std::bad_alloc&) {
         return std::unexpected(Error::OutOfMemory);
     }

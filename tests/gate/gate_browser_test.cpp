@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "receipt/token_signer.hpp"
+#include "receipt/token_signer.hpp"
 #include "support/command.hpp"
 #include "support/daemon_process.hpp"
 #include "support/free_tcp_port.hpp"
@@ -58,7 +60,8 @@ protected:
             .prefix = {"sh", "-c", "exec \"$0\" \"$@\" >/dev/null"},
             .program = "/usr/sbin/haproxy"};
         haproxy = std::make_unique<DaemonProcess>(
-            std::vector<std::string>{"-f", VORN_SOURCE_DIR "/deploy/haproxy/haproxy.cfg", "-db"}, options);
+            std::vector<std::string>{"-f", VORN_SOURCE_DIR "/deploy/haproxy/haproxy.cfg", "-db"},
+            options);
         ASSERT_TRUE(haproxy->waitForLine("Layer7 check passed", 10s)) << haproxy->linesText();
     }
 
@@ -100,8 +103,8 @@ TEST_F(GateBehindHaproxy, ChromiumSolvesTheChallengeAndPassesWithItsReceipt) {
     if (!browser.failure().empty()) GTEST_SKIP() << "Chromium cannot start: " << browser.failure();
     auto session = browser.openPage();
     ASSERT_TRUE(session);
-    ASSERT_TRUE(browser.call("Page.navigate", "{\"url\":" + jsonQuote(url(challengedPath)) + "}",
-                             *session));
+    ASSERT_TRUE(browser.call("Page.navigate",
+                             "{\"url\":" + vorn::jsonString(url(challengedPath)) + "}", *session));
 
     // The page works, posts its answer and is sent back to the commit page,
     // which the forge stand-in answers with the headers HAProxy added.
@@ -121,8 +124,8 @@ TEST_F(GateBehindHaproxy, ChromiumSolvesTheChallengeAndPassesWithItsReceipt) {
                line.find(" receipt=valid") != std::string_view::npos;
     })) << agent->process().linesText();
 
-    auto cookies =
-        browser.call("Network.getCookies", "{\"urls\":[" + jsonQuote(url("/")) + "]}", *session);
+    auto cookies = browser.call("Network.getCookies",
+                                "{\"urls\":[" + vorn::jsonString(url("/")) + "]}", *session);
     ASSERT_TRUE(cookies);
     EXPECT_NE(cookies->find("\"name\":\"bramble_pass\""), std::string::npos) << *cookies;
     EXPECT_NE(cookies->find("\"httpOnly\":true"), std::string::npos) << *cookies;

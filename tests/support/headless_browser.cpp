@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "receipt/token_signer.hpp"
+
 extern char** environ;
 
 namespace vorn::test {
@@ -124,9 +126,10 @@ std::optional<std::string> HeadlessBrowser::call(std::string_view method, std::s
                                                  std::string_view session, Millis timeout) {
     if (pid_ <= 0) return std::nullopt;
     const int id = nextId_++;
-    std::string command = "{\"id\":" + std::to_string(id) + ",\"method\":" + jsonQuote(method) +
+    std::string command = "{\"id\":" + std::to_string(id) +
+                          ",\"method\":" + vorn::jsonString(method) +
                           ",\"params\":" + std::string(params);
-    if (!session.empty()) command += ",\"sessionId\":" + jsonQuote(session);
+    if (!session.empty()) command += ",\"sessionId\":" + vorn::jsonString(session);
     command += "}";
     command.push_back('\0');
     if (!writeAll(toBrowser_, command)) return std::nullopt;
@@ -146,15 +149,15 @@ std::optional<std::string> HeadlessBrowser::openPage() {
     auto targetId = target ? jsonString(*target, "result.targetId") : std::nullopt;
     if (!targetId) return std::nullopt;
     auto attached = call("Target.attachToTarget",
-                         "{\"targetId\":" + jsonQuote(*targetId) + ",\"flatten\":true}");
+                         "{\"targetId\":" + vorn::jsonString(*targetId) + ",\"flatten\":true}");
     return attached ? jsonString(*attached, "result.sessionId") : std::nullopt;
 }
 
 std::optional<std::string> HeadlessBrowser::evaluate(std::string_view session,
                                                      std::string_view expression) {
-    auto reply =
-        call("Runtime.evaluate",
-             "{\"expression\":" + jsonQuote(expression) + ",\"returnByValue\":true}", session);
+    auto reply = call(
+        "Runtime.evaluate",
+        "{\"expression\":" + vorn::jsonString(expression) + ",\"returnByValue\":true}", session);
     return reply ? jsonString(*reply, "result.result.value") : std::nullopt;
 }
 
@@ -174,24 +177,6 @@ std::optional<std::string> jsonString(std::string_view json, std::string_view pa
     std::string_view text;
     if (element.get(text) != simdjson::SUCCESS) return std::nullopt;
     return std::string(text);
-}
-
-std::string jsonQuote(std::string_view text) {
-    std::string quoted = "\"";
-    for (char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            quoted += '\\';
-            quoted += c;
-        } else if (byte < 0x20) {
-            std::array<char, 7> escape{};
-            std::snprintf(escape.data(), escape.size(), "\\u%04x", byte);
-            quoted += escape.data();
-        } else {
-            quoted += c;
-        }
-    }
-    return quoted + "\"";
 }
 
 }  // namespace vorn::test

@@ -59,7 +59,4 @@ private:
 // ("result.sessionId"). Nothing when absent or not a string.
 [[nodiscard]] std::optional<std::string> jsonString(std::string_view json, std::string_view path);
 
-// `text` as a JSON string literal.
-[[nodiscard]] std::string jsonQuote(std::string_view text);
-
 }  // namespace vorn::test

@@ -41,33 +41,6 @@ Result<std::string> diffJson(std::string_view text) {
     return std::string(digits.data(), written.ptr);
 }
 
-// `text` as a JSON string literal.
-std::string jsonString(std::string_view text) {
-    std::string quoted = "\"";
-    for (char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            quoted += '\\';
-            quoted += c;
-        } else if (byte < 0x20) {
-            std::array<char, 7> escape{};
-            std::snprintf(escape.data(), escape.size(), "\\u%04x", byte);
-            quoted += escape.data();
-        } else {
-            quoted += c;
-        }
-    }
-    return quoted + "\"";
-}
-
-std::string randomJti() {
-    std::array<unsigned char, jtiHexDigits / 2> bytes{};
-    randombytes_buf(bytes.data(), bytes.size());
-    std::array<char, jtiHexDigits + 1> hex{};
-    sodium_bin2hex(hex.data(), hex.size(), bytes.data(), bytes.size());
-    return std::string(hex.data(), jtiHexDigits);
-}
-
 struct MintRequest {
     PrivateKey key;
     std::string_view aud;
@@ -122,11 +95,8 @@ Result<void> mintCommand(std::span<char* const> words) {
     auto request = readRequest(*arguments);
     if (!request) return std::unexpected(request.error());
 
-    const std::string header = "{\"alg\":\"EdDSA\",\"kid\":" + jsonString(request->key.kid) + "}";
-    const std::string payload =
-        "{\"aud\":" + jsonString(request->aud) + ",\"diff\":" + request->diff +
-        ",\"exp\":" + std::to_string(request->exp) + ",\"jti\":\"" + randomJti() + "\"}";
-    auto token = signToken(header, payload, request->key.seed);
+    auto token =
+        mintReceipt(request->key.seed, request->key.kid, request->aud, request->diff, request->exp);
     sodium_memzero(request->key.seed.data(), request->key.seed.size());
     if (!token) return std::unexpected(std::string(errorName(token.error())));
     if (token->size() > maxTokenLength) {
