@@ -18,17 +18,32 @@ struct EventOwner {
     OwnerKind ownerKind;
 };
 
-// A byte count reported by the kernel with an event, when it gave one.
+// What is known about the bytes waiting on a socket: a count the kernel gave
+// with the event (kqueue does), or that a read came back short and so
+// emptied it (with edge-triggered events, what arrives later brings a new
+// event). At end of stream reading goes on until the read that returns 0.
 struct CountHint {
     std::uint64_t count = 0;
     bool known = false;
+    bool endOfStream = false;
 
+    void note(std::int64_t data, bool peerClosing) {
+        endOfStream = peerClosing;
+        known = data > 0 && !peerClosing;
+        count = known ? static_cast<std::uint64_t>(data) : 0;
+    }
     void forget() {
         count = 0;
         known = false;
     }
     void consume(std::uint64_t n) {
         if (known) count = n < count ? count - n : 0;
+    }
+    // A read returned less than it asked for.
+    void readShort() {
+        if (endOfStream) return;
+        known = true;
+        count = 0;
     }
 };
 

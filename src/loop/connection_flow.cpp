@@ -102,10 +102,10 @@ void EventLoop::onReadable(Connection& connection) {
             giveBackEmptyChunks(connection);
             return;
         }
+        const std::size_t room = chunkBytes - connection.inputFill;
         ssize_t n = 0;
         do {
-            n = ::read(connection.fd, connection.input + connection.inputFill,
-                       chunkBytes - connection.inputFill);
+            n = ::read(connection.fd, connection.input + connection.inputFill, room);
         } while (n < 0 && errno == EINTR);
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             giveBackEmptyChunks(connection);
@@ -116,6 +116,7 @@ void EventLoop::onReadable(Connection& connection) {
             return;
         }
         connection.readable.consume(static_cast<std::uint64_t>(n));
+        if (static_cast<std::size_t>(n) < room) connection.readable.readShort();
         connection.inputFill += static_cast<std::size_t>(n);
         process(connection);
     }

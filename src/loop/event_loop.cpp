@@ -155,6 +155,10 @@ void EventLoop::handleConnectionEvent(Connection& connection, const LoopEvent& e
         close(connection);
         return;
     }
+    const bool readable = event.readable || event.endOfStream;
+    // Noted even while waiting: the event that reported new bytes is the
+    // only one that will.
+    if (readable) connection.readable.note(event.data, event.endOfStream);
     if (connection.is(awaitingChunk)) {
         if (event.endOfStream) close(connection);
         return;
@@ -163,9 +167,7 @@ void EventLoop::handleConnectionEvent(Connection& connection, const LoopEvent& e
         connection.clear(writeBlocked);
         process(connection);
         onReadable(connection);
-    } else if (event.readable || event.endOfStream) {
-        connection.readable.known = event.data > 0 && !event.endOfStream;
-        connection.readable.count = connection.readable.known ? event.data : 0;
+    } else if (readable) {
         onReadable(connection);
     }
 }
