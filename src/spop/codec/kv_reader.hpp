@@ -28,7 +28,17 @@ public:
     // Returns the next item, nothing at the end of the data, or Truncated
     // (key or value runs past the end, or a key ends at the very end) or
     // BadType (type code above 9). After an error the reader is spent.
-    [[nodiscard]] std::expected<std::optional<KvItem>, Error> next();
+    [[nodiscard]] std::expected<std::optional<KvItem>, Error> next() {
+        auto rest = data_.subspan(position_);
+        if (rest.empty()) return std::nullopt;
+        auto key = readString(rest);
+        if (!key) return std::unexpected(key.error());
+        // decodeTypedValue reports a missing type byte as Truncated.
+        auto value = decodeTypedValue(rest.subspan(key->size));
+        if (!value) return std::unexpected(value.error());
+        position_ += key->size + value->size;
+        return KvItem{asText(key->value), value->value};
+    }
 
     // Offset just past the last item read, from the start of the data.
     [[nodiscard]] std::size_t position() const { return position_; }

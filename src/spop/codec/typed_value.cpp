@@ -59,16 +59,6 @@ Result decodeBytes(ValueTag tag, std::span<const std::byte> value, Decoded<Typed
 
 }  // namespace
 
-std::expected<Decoded<std::span<const std::byte>>, Error> readString(
-    std::span<const std::byte> data) {
-    auto length = decodeVarint(data);
-    if (!length) return std::unexpected(length.error());
-    auto rest = data.subspan(length->size);
-    if (length->value > rest.size()) return std::unexpected(Error::Truncated);
-    return Decoded<std::span<const std::byte>>{rest.first(length->value),
-                                               length->size + length->value};
-}
-
 std::expected<Decoded<TypedValue>, Error> decodeTypedValue(std::span<const std::byte> data) {
     if (data.empty()) return std::unexpected(Error::Truncated);
     auto typeByte = std::to_integer<std::uint8_t>(data[0]);

@@ -11,6 +11,7 @@
 #include "common/byte_text.hpp"
 #include "common/error.hpp"
 #include "spop/codec/decoded.hpp"
+#include "spop/codec/varint.hpp"
 
 namespace vorn {
 
@@ -48,8 +49,16 @@ struct TypedValue {
 // Reads a string (varint length, then that many bytes) from the start of
 // `data`. Returns a view of its bytes and the bytes taken in all, or
 // Truncated when the length or the bytes run past the end (empty input too).
-[[nodiscard]] std::expected<Decoded<std::span<const std::byte>>, Error> readString(
-    std::span<const std::byte> data);
+// Inline: keys and string values are read several times per request.
+[[nodiscard]] inline std::expected<Decoded<std::span<const std::byte>>, Error> readString(
+    std::span<const std::byte> data) {
+    auto length = decodeVarint(data);
+    if (!length) return std::unexpected(length.error());
+    auto rest = data.subspan(length->size);
+    if (length->value > rest.size()) return std::unexpected(Error::Truncated);
+    return Decoded<std::span<const std::byte>>{rest.first(length->value),
+                                               length->size + length->value};
+}
 
 // Decodes the typed value (type byte, then its value) at the start of
 // `data`. Returns the value and the bytes taken; Truncated when the type byte

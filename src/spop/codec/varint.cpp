@@ -5,19 +5,16 @@
 namespace vorn {
 namespace {
 
-// Values below this take one byte; the first byte of a longer varint has its
-// top four bits set.
-constexpr std::uint64_t oneByteLimit = 240;
 constexpr std::uint8_t continuationBit = 0x80;
 
 __extension__ using Wide = unsigned __int128;
 
 }  // namespace
 
-std::expected<Decoded<std::uint64_t>, Error> decodeVarint(std::span<const std::byte> data) {
+std::expected<Decoded<std::uint64_t>, Error> decodeLongVarint(std::span<const std::byte> data) {
     if (data.empty()) return std::unexpected(Error::Truncated);
     auto first = std::to_integer<std::uint8_t>(data[0]);
-    if (first < oneByteLimit) return Decoded<std::uint64_t>{first, 1};
+    if (first < oneByteVarintLimit) return Decoded<std::uint64_t>{first, 1};
 
     // Ten bytes shift the last one by 60: the sum stays far inside 128 bits,
     // so one comparison at the end catches every overflow.
@@ -35,12 +32,12 @@ std::expected<Decoded<std::uint64_t>, Error> decodeVarint(std::span<const std::b
 }
 
 std::size_t encodeVarint(std::uint64_t value, std::span<std::byte, maxVarintSize> out) {
-    if (value < oneByteLimit) {
+    if (value < oneByteVarintLimit) {
         out[0] = static_cast<std::byte>(value);
         return 1;
     }
     out[0] = static_cast<std::byte>(value | 0xF0);
-    value = (value - oneByteLimit) >> 4;
+    value = (value - oneByteVarintLimit) >> 4;
     std::size_t size = 1;
     while (value >= continuationBit) {
         out[size++] = static_cast<std::byte>(value | continuationBit);
