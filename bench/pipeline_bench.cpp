@@ -87,7 +87,7 @@ void handleNotify(benchmark::State& state) {
     for (const std::string& path : paths) payloads.push_back(notifyPayload(path));
     std::size_t next = 0;
     for (auto _ : state) {
-        auto reply = decision.handleNotify(bytesOf(payloads[next]));
+        auto reply = decision.handleNotify(bytesOf(payloads[next]), wallClockNanos());
         if (!reply) {
             state.SkipWithError("the NOTIFY was not answered");
             break;

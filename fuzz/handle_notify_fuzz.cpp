@@ -33,9 +33,9 @@ vorn::ChallengePolicy challengesOn() {
 class Decide final : public vorn::NotifyHandler {
 public:
     explicit Decide(vorn::RequestDecision& decision) : decision_(decision) {}
-    std::expected<vorn::NotifyReply, vorn::Error> handleNotify(
-        std::span<const std::byte> payload) override {
-        return decision_.handleNotify(payload);
+    std::expected<vorn::NotifyReply, vorn::Error> handleNotify(std::span<const std::byte> payload,
+                                                               vorn::Nanos arrival) override {
+        return decision_.handleNotify(payload, arrival);
     }
     void forgetParked(std::uint16_t) override { std::abort(); }
 

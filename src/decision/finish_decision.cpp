@@ -27,8 +27,8 @@ void setDifficulty(NotifyReply& reply, double difficulty) {
     }
 }
 
-void recordLatency(StatsBlock& stats, const RequestSummary& summary) {
-    Nanos elapsed = wallClockNanos() - summary.arrival;
+void recordLatency(StatsBlock& stats, const RequestSummary& summary, Nanos now) {
+    Nanos elapsed = now - summary.arrival;
     auto nanos = static_cast<std::uint64_t>(elapsed < 0 ? 0 : elapsed);
     auto path = summary.waitedForVerify ? LatencyPath::verify : LatencyPath::direct;
     stats.latency[indexOf(path)].record(nanos);
@@ -38,7 +38,10 @@ void recordLatency(StatsBlock& stats, const RequestSummary& summary) {
 
 NotifyReply finishDecision(DecisionState& state, const Decision& decision,
                            const RequestSummary& summary) {
-    MeterLevel level = state.meter.level(wallClockNanos(), state.windows);
+    // One reading serves the level and the latency: the work between them
+    // takes nanoseconds, and the ACK is appended right after.
+    const Nanos now = wallClockNanos();
+    MeterLevel level = state.meter.level(now, state.windows);
     ReceiptStatus receipt = summary.receiptStatus;
     Decision final = applyChallengePolicy(decision, state.challenge, summary.path, receipt, level);
     countOutcome(state, decision, final, receipt, level);
@@ -49,7 +52,7 @@ NotifyReply finishDecision(DecisionState& state, const Decision& decision,
     if (final.verdict == Verdict::challenge || final.reason == Reason::gateway) {
         setDifficulty(reply, state.challenge.difficulty[indexOf(level)]);
     }
-    recordLatency(state.stats, summary);
+    recordLatency(state.stats, summary, now);
 
     std::optional<std::string_view> difficulty;
     if (reply.difficultyLength > 0) difficulty = reply.difficultyText();

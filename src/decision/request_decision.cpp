@@ -20,10 +20,10 @@ std::int64_t wholeSeconds(Nanos time) {
 
 }  // namespace
 
-std::expected<NotifyReply, Error> RequestDecision::handleNotify(
-    std::span<const std::byte> payload) {
+std::expected<NotifyReply, Error> RequestDecision::handleNotify(std::span<const std::byte> payload,
+                                                                Nanos arrival) {
     RequestFacts facts;
-    facts.arrival = wallClockNanos();
+    facts.arrival = arrival;
     std::array<char, ipTextCapacity> ipText{};
     auto found = readAgentMessage(payload, facts, ipText);
     if (!found) return std::unexpected(found.error());

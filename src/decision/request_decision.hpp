@@ -26,9 +26,10 @@ public:
     // The reply to one NOTIFY's message list: a bare pass when it holds no
     // "vorn-check" message (nothing is counted or logged then), a parked
     // slot when a signature check must come first, Truncated or BadType
-    // when the list or an argument is malformed.
-    [[nodiscard]] std::expected<NotifyReply, Error> handleNotify(
-        std::span<const std::byte> payload);
+    // when the list or an argument is malformed. Every time comparison for
+    // the request uses `arrival`.
+    [[nodiscard]] std::expected<NotifyReply, Error> handleNotify(std::span<const std::byte> payload,
+                                                                 Nanos arrival);
 
     // The signature check for parked slot `slot` came back: the book learns
     // the result, the slot is freed, and the request is finished. Nothing

@@ -29,9 +29,9 @@ public:
     void onCompletion(const Completion& completion) override;
     void reload() override { loadKeysAndModel("SIGHUP"); }
 
-    [[nodiscard]] std::expected<NotifyReply, Error> handleNotify(
-        std::span<const std::byte> payload) override {
-        return requests_.handleNotify(payload);
+    [[nodiscard]] std::expected<NotifyReply, Error> handleNotify(std::span<const std::byte> payload,
+                                                                 Nanos arrival) override {
+        return requests_.handleNotify(payload, arrival);
     }
     void forgetParked(std::uint16_t slot) override { requests_.forgetParked(slot); }
 

@@ -58,8 +58,10 @@ std::span<const std::byte> writeAck(FrameWriter& writer, std::uint64_t streamId,
 
 // Cuts and answers frames from the start of the input until one is
 // incomplete, the output has no room for a reply, or a frame ends the
-// exchange; consumes what was answered.
+// exchange; consumes what was answered. The frames of one read share one
+// clock reading: a NOTIFY arrived when its bytes were read.
 void SpopHandler::onInput(ConnectionIo& connection) {
+    const Nanos arrival = wallClockNanos();
     std::span<const std::byte> input = connection.input();
     std::size_t offset = 0;
     Next next = Next::frame;
@@ -71,8 +73,8 @@ void SpopHandler::onInput(ConnectionIo& connection) {
             return;
         }
         if (!connection.reserveReply()) break;
-        next =
-            cut.status == CutFrame::Status::malformed ? Next::close : answer(connection, cut.frame);
+        next = cut.status == CutFrame::Status::malformed ? Next::close
+                                                         : answer(connection, cut.frame, arrival);
         if (next == Next::close) {
             connection.close();
             return;
@@ -87,7 +89,7 @@ void SpopHandler::onInput(ConnectionIo& connection) {
 // limit on incoming frames stays 16384 whatever was announced. A health
 // check closes once the answer is sent, and so does a disconnect, whose
 // payload is not read.
-SpopHandler::Next SpopHandler::answer(ConnectionIo& connection, const Frame& frame) {
+SpopHandler::Next SpopHandler::answer(ConnectionIo& connection, const Frame& frame, Nanos arrival) {
     FrameWriter writer;
     switch (static_cast<FrameType>(frame.type)) {
         case FrameType::haproxyHello: {
@@ -104,14 +106,15 @@ SpopHandler::Next SpopHandler::answer(ConnectionIo& connection, const Frame& fra
             connection.closeAfterFlush();
             return Next::none;
         case FrameType::notify:
-            return answerNotify(connection, frame);
+            return answerNotify(connection, frame, arrival);
         default:
             return Next::frame;  // other types are skipped
     }
 }
 
-SpopHandler::Next SpopHandler::answerNotify(ConnectionIo& connection, const Frame& frame) {
-    auto reply = notify_.handleNotify(frame.payload);
+SpopHandler::Next SpopHandler::answerNotify(ConnectionIo& connection, const Frame& frame,
+                                            Nanos arrival) {
+    auto reply = notify_.handleNotify(frame.payload, arrival);
     if (!reply) return Next::close;
     if (reply->parkedSlot) {
         parked_[*reply->parkedSlot] = {connection.ref(), frame.streamId, frame.frameId};

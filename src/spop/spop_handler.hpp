@@ -40,8 +40,8 @@ private:
         std::uint64_t frameId = 0;
     };
 
-    [[nodiscard]] Next answer(ConnectionIo& connection, const Frame& frame);
-    [[nodiscard]] Next answerNotify(ConnectionIo& connection, const Frame& frame);
+    [[nodiscard]] Next answer(ConnectionIo& connection, const Frame& frame, Nanos arrival);
+    [[nodiscard]] Next answerNotify(ConnectionIo& connection, const Frame& frame, Nanos arrival);
 
     NotifyHandler& notify_;
     ParkedConnections& connections_;

@@ -81,8 +81,8 @@ TEST(RequestPath, AllocatesNothingOnceStartedReceiptsIncluded) {
                          .count();
     const std::string token =
         test::mint(test::headerJson("k1"), test::payloadJson(VORN_SITE_DOMAIN, now + 600));
-    auto parked =
-        decision.handleNotify(bytesOf(payload("/o/r/issues", "bramble_pass=" + token, 1)));
+    auto parked = decision.handleNotify(bytesOf(payload("/o/r/issues", "bramble_pass=" + token, 1)),
+                                        wallClockNanos());
     ASSERT_TRUE(parked && parked->parkedSlot);
     auto checked = completions.await();
     ASSERT_TRUE(checked && checked->second);
@@ -100,7 +100,7 @@ TEST(RequestPath, AllocatesNothingOnceStartedReceiptsIncluded) {
     };
     auto runMix = [&] {
         for (const std::string& notify : mix) {
-            auto reply = decision.handleNotify(bytesOf(notify));
+            auto reply = decision.handleNotify(bytesOf(notify), wallClockNanos());
             ASSERT_TRUE(reply && !reply->parkedSlot);
         }
     };
