@@ -9,8 +9,10 @@ namespace vorn {
 
 namespace {
 
-// Only spaces are trimmed; a plain loop, since most texts have none.
+// Only spaces are trimmed. Most texts have none, and that case is decided
+// inline, before any loop.
 std::string_view trimSpaces(std::string_view text) {
+    if (text.empty() || (text.front() != ' ' && text.back() != ' ')) return text;
     std::size_t first = 0;
     std::size_t last = text.size();
     while (first < last && text[first] == ' ') ++first;

@@ -23,6 +23,19 @@ bool startsWithAny(std::string_view path, const std::array<std::string_view, N>&
     return false;
 }
 
+// Where `text` first holds '/' or '?', or its size. Ids and segments are
+// short: a plain loop costs less than a library search per character.
+std::size_t findSlashOrQuery(std::string_view text) {
+    std::size_t at = 0;
+    while (at < text.size() && text[at] != '/' && text[at] != '?') ++at;
+    return at;
+}
+
+std::size_t findSlash(std::string_view text, std::size_t from) {
+    while (from < text.size() && text[from] != '/') ++from;
+    return from < text.size() ? from : std::string_view::npos;
+}
+
 bool isLowerHex(std::string_view text) {
     for (char c : text) {
         if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
@@ -46,8 +59,7 @@ struct PathParts {
 // /raw/) runs to the next '/' or '?', archive suffix removed. 40 is SHA-1 and
 // 64 SHA-256; lengths up to 12 are ordinary abbreviations.
 void markCommitId(std::string_view afterMarker, PathParts& parts) {
-    std::string_view id =
-        stripArchiveSuffix(afterMarker.substr(0, afterMarker.find_first_of("/?")));
+    std::string_view id = stripArchiveSuffix(afterMarker.substr(0, findSlashOrQuery(afterMarker)));
     if (!isLowerHex(id)) return;
     const std::size_t n = id.size();
     if (n >= 7 && n <= 64) parts.commitId = true;
@@ -95,8 +107,8 @@ void markPartsAt(std::string_view rest, PathParts& parts) {
 
 PathParts scanParts(std::string_view path) {
     PathParts parts;
-    for (std::size_t at = path.find('/'); at != std::string_view::npos && at + 1 < path.size();
-         at = path.find('/', at + 1)) {
+    for (std::size_t at = findSlash(path, 0); at != std::string_view::npos && at + 1 < path.size();
+         at = findSlash(path, at + 1)) {
         markPartsAt(path.substr(at), parts);
     }
     return parts;
@@ -109,7 +121,7 @@ public:
 
     std::optional<std::string_view> next() {
         while (!rest_.empty()) {
-            std::size_t end = rest_.find('/');
+            std::size_t end = findSlash(rest_, 0);
             std::string_view piece = rest_.substr(0, end);
             rest_ = end == std::string_view::npos ? std::string_view{} : rest_.substr(end + 1);
             if (!piece.empty()) return piece;
