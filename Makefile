@@ -34,12 +34,12 @@ test: build
 	@cmake --build $(ASAN_BUILD) -j $(JOBS) --target unit_tests
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS) -L unit
 
-# Timings of the hot functions. The load generator build-bench/bench/vorn-load
-# drives a daemon that is already running.
+# Timings of every stage of the request path, one table. The load generator
+# build-bench/vorn-load drives a daemon that is already running.
 bench: deps
 	@cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DVORN_BENCH=ON >/dev/null
 	@cmake --build build-bench -j $(JOBS) --target benchmarks
-	for b in build-bench/bench/*_bench; do $$b; done
+	build-bench/vorn-bench
 
 # libFuzzer on everything that reads untrusted bytes, FUZZ_SECONDS each. New
 # inputs go to build-fuzz/corpus; fuzz/corpus holds the seeds.

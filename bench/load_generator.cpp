@@ -4,12 +4,23 @@
 // the NOTIFY-to-ACK latency percentiles seen from the client side.
 //
 //   vorn-load --socket=/var/run/vorn-spoa.sock --connections=8 --seconds=10
+//
+// It also sets the daemon up for measurements of its flat cost:
+//   --idle=N          holds N more connections open, HELLO said, idle
+//                     (with --connections=0, only those, for --seconds)
+//   --addresses=N     sends N requests, each from an address of its own
+//   --receipts=N --key=FILE
+//                     sends N requests, each with a receipt of its own minted
+//                     with the private key FILE (vorn-receipt keygen)
+
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <latch>
 #include <optional>
 #include <span>
@@ -18,6 +29,8 @@
 #include <thread>
 #include <vector>
 
+#include "receipt/token_signer.hpp"
+#include "signing_key/private_key_file.hpp"
 #include "support/spop_client.hpp"
 #include "support/spop_wire.hpp"
 #include "support/vorn_check.hpp"
@@ -31,12 +44,16 @@ struct Options {
     std::string socket = "/var/run/vorn-spoa.sock";
     unsigned connections = 8;
     unsigned seconds = 10;
+    unsigned idle = 0;
+    unsigned addresses = 0;
+    unsigned receipts = 0;
+    std::string key;
 };
 
 std::optional<unsigned> parseCount(std::string_view text) {
     unsigned value = 0;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc{} || end != text.data() + text.size() || value == 0) return std::nullopt;
+    if (ec != std::errc{} || end != text.data() + text.size()) return std::nullopt;
     return value;
 }
 
@@ -45,15 +62,23 @@ bool applyOption(std::string_view argument, Options& options) {
     if (equals == std::string_view::npos) return false;
     auto name = argument.substr(0, equals);
     auto value = argument.substr(equals + 1);
-    if (name == "--socket" && !value.empty()) {
-        options.socket = std::string(value);
+    if ((name == "--socket" || name == "--key") && !value.empty()) {
+        (name == "--socket" ? options.socket : options.key) = std::string(value);
         return true;
     }
     auto count = parseCount(value);
     if (!count) return false;
-    if (name == "--connections") options.connections = *count;
-    if (name == "--seconds") options.seconds = *count;
-    return name == "--connections" || name == "--seconds";
+    for (auto [option, field] :
+         {std::pair{"--connections", &options.connections},
+          std::pair{"--seconds", &options.seconds}, std::pair{"--idle", &options.idle},
+          std::pair{"--addresses", &options.addresses},
+          std::pair{"--receipts", &options.receipts}}) {
+        if (name == option) {
+            *field = *count;
+            return true;
+        }
+    }
+    return false;
 }
 
 std::optional<Options> parseOptions(std::span<char*> arguments) {
@@ -63,6 +88,15 @@ std::optional<Options> parseOptions(std::span<char*> arguments) {
             std::fprintf(stderr, "vorn-load: bad argument: %s\n", argument);
             return std::nullopt;
         }
+    }
+    if (options.seconds == 0 || (options.connections == 0 && options.idle == 0)) {
+        std::fprintf(stderr, "vorn-load: nothing to do\n");
+        return std::nullopt;
+    }
+    if ((options.receipts > 0) != !options.key.empty() ||
+        (options.receipts > 0 && options.addresses > 0)) {
+        std::fprintf(stderr, "vorn-load: --receipts needs --key, and not --addresses\n");
+        return std::nullopt;
     }
     return options;
 }
@@ -142,14 +176,71 @@ std::vector<Bytes> requestMix() {
     return payloads;
 }
 
+// The payload of a connection's request number `n` (from 0), or nothing
+// once the connection has sent its share.
+using RequestSource = std::function<std::optional<Bytes>(unsigned connection, std::uint64_t n)>;
+
+RequestSource mixSource(const std::vector<Bytes>& mix) {
+    return [&mix](unsigned connection, std::uint64_t n) -> std::optional<Bytes> {
+        // Connections start at different places in the mix.
+        return mix[(connection * 131 + n) % mix.size()];
+    };
+}
+
+// Request `index` of `total`, spread over the connections in turn.
+std::optional<std::uint64_t> fillIndex(const Options& options, unsigned connection, std::uint64_t n,
+                                       std::uint64_t total) {
+    std::uint64_t index = n * options.connections + connection;
+    if (index >= total) return std::nullopt;
+    return index;
+}
+
+// Address `index` is 10.x.y.z: up to 16,777,216 distinct addresses.
+RequestSource addressSource(const Options& options) {
+    return [&options](unsigned connection, std::uint64_t n) -> std::optional<Bytes> {
+        auto index = fillIndex(options, connection, n, options.addresses);
+        if (!index) return std::nullopt;
+        VornCheck check;
+        check.ip =
+            Ipv4Bytes{10, static_cast<std::uint8_t>(*index >> 16),
+                      static_cast<std::uint8_t>(*index >> 8), static_cast<std::uint8_t>(*index)};
+        check.path = std::string(forgePaths[*index % std::size(forgePaths)]);
+        check.headers = headerBlock(clientHeaders(0));
+        return messageList({check.message()});
+    };
+}
+
+// Every receipt is new (a fresh jti), so the daemon checks each signature
+// once and keeps it in its book.
+RequestSource receiptSource(const Options& options, const PrivateKey& key) {
+    return [&options, &key](unsigned connection, std::uint64_t n) -> std::optional<Bytes> {
+        auto index = fillIndex(options, connection, n, options.receipts);
+        if (!index) return std::nullopt;
+        constexpr std::int64_t lifetime = 3600;
+        auto exp = std::chrono::duration_cast<std::chrono::seconds>(
+                       std::chrono::system_clock::now().time_since_epoch())
+                       .count() +
+                   lifetime;
+        auto token = mintReceipt(key.seed, key.kid, VORN_SITE_DOMAIN, "0.0001", exp);
+        if (!token) return std::nullopt;
+        VornCheck check;
+        check.path = std::string(forgePaths[*index % std::size(forgePaths)]);
+        HeaderLines headers = clientHeaders(0);
+        headers.emplace_back("cookie", "bramble_pass=" + *token);
+        check.headers = headerBlock(headers);
+        return messageList({check.message()});
+    };
+}
+
 struct ConnectionResult {
     std::vector<std::int64_t> latenciesNs;
     bool failed = false;
 };
 
 // One connection: HELLO, wait for the others, then NOTIFY after NOTIFY for
-// the given time, each sent only once the previous one's ACK is in.
-void runConnection(const Options& options, std::span<const Bytes> mix, std::size_t offset,
+// the given time or until its share is sent, each sent only once the
+// previous one's ACK is in.
+void runConnection(const Options& options, const RequestSource& source, unsigned connection,
                    std::latch& ready, ConnectionResult& result) {
     auto client = SpopClient::connect(options.socket);
     result.failed = !client || !client->hello();
@@ -157,7 +248,9 @@ void runConnection(const Options& options, std::span<const Bytes> mix, std::size
     if (result.failed) return;
     auto stop = Clock::now() + std::chrono::seconds(options.seconds);
     for (std::uint64_t id = 1; Clock::now() < stop; ++id) {
-        auto request = frame(FrameType::Notify, finFlag, id, id, mix[(offset + id) % mix.size()]);
+        std::optional<Bytes> payload = source(connection, id - 1);
+        if (!payload) return;
+        auto request = frame(FrameType::Notify, finFlag, id, id, *payload);
         auto sent = Clock::now();
         auto ack = client->send(request) ? client->receive() : std::nullopt;
         if (!ack || !ack->is(FrameType::Ack) || ack->streamId != id) {
@@ -179,7 +272,28 @@ double micros(std::int64_t ns) {
     return static_cast<double>(ns) / 1000.0;
 }
 
-int report(const Options& options, std::vector<ConnectionResult>& results) {
+// Opens the idle connections; their descriptors need a limit above the
+// usual 1,024.
+std::optional<std::vector<SpopClient>> openIdle(const Options& options) {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        (void)setrlimit(RLIMIT_NOFILE, &limit);
+    }
+    std::vector<SpopClient> idle;
+    idle.reserve(options.idle);
+    for (unsigned i = 0; i < options.idle; ++i) {
+        auto client = SpopClient::connect(options.socket);
+        if (!client || !client->hello()) {
+            std::fprintf(stderr, "vorn-load: idle connection %u failed\n", i + 1);
+            return std::nullopt;
+        }
+        idle.push_back(std::move(*client));
+    }
+    return idle;
+}
+
+int report(const Options& options, std::vector<ConnectionResult>& results, double seconds) {
     std::vector<std::int64_t> all;
     std::size_t failed = 0;
     for (auto& r : results) {
@@ -187,9 +301,8 @@ int report(const Options& options, std::vector<ConnectionResult>& results) {
         failed += r.failed ? 1 : 0;
     }
     std::ranges::sort(all);
-    std::printf("%u connections, %u s: %zu requests, %.1f requests/s\n", options.connections,
-                options.seconds, all.size(),
-                static_cast<double>(all.size()) / static_cast<double>(options.seconds));
+    std::printf("%u connections, %.1f s: %zu requests, %.1f requests/s\n", options.connections,
+                seconds, all.size(), static_cast<double>(all.size()) / seconds);
     std::printf("latency p50 %.1f us, p99 %.1f us, max %.1f us\n", micros(percentile(all, 0.50)),
                 micros(percentile(all, 0.99)), micros(all.empty() ? 0 : all.back()));
     if (failed > 0) std::printf("%zu connections failed\n", failed);
@@ -197,16 +310,36 @@ int report(const Options& options, std::vector<ConnectionResult>& results) {
 }
 
 int run(const Options& options) {
+    auto idle = openIdle(options);
+    if (!idle) return 1;
+    if (options.idle > 0) std::printf("%u idle connections open\n", options.idle);
+    std::fflush(stdout);
+    if (options.connections == 0) {
+        std::this_thread::sleep_for(std::chrono::seconds(options.seconds));
+        return 0;
+    }
     auto mix = requestMix();
+    PrivateKey key;
+    if (!options.key.empty()) {
+        auto read = readPrivateKeyFile(options.key);
+        if (!read) {
+            std::fprintf(stderr, "vorn-load: %s\n", read.error().c_str());
+            return 1;
+        }
+        key = *read;
+    }
+    RequestSource source = options.addresses > 0  ? addressSource(options)
+                           : options.receipts > 0 ? receiptSource(options, key)
+                                                  : mixSource(mix);
     std::vector<ConnectionResult> results(options.connections);
     std::latch ready(options.connections);
     std::vector<std::jthread> threads;
+    auto started = Clock::now();
     for (unsigned i = 0; i < options.connections; ++i) {
-        // Connections start at different places in the mix.
-        threads.emplace_back([&, i] { runConnection(options, mix, i * 131, ready, results[i]); });
+        threads.emplace_back([&, i] { runConnection(options, source, i, ready, results[i]); });
     }
     threads.clear();
-    return report(options, results);
+    return report(options, results, std::chrono::duration<double>(Clock::now() - started).count());
 }
 
 }  // namespace
