@@ -23,9 +23,10 @@ void require(bool condition) {
 
 void walkPayload(std::span<const std::byte> payload) {
     vorn::KvReader reader(payload);
+    vorn::KvItem item;
     for (;;) {
-        auto item = reader.next();
-        if (!item || !item->has_value()) return;
+        auto read = reader.next(item);
+        if (!read || !*read) return;
         require(reader.position() <= payload.size());
     }
 }

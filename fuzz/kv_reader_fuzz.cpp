@@ -49,10 +49,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     vorn::KvReader reader(input);
     std::size_t previous = reader.position();
+    vorn::KvItem item;
     for (;;) {
-        auto item = reader.next();
-        if (!item || !item->has_value()) break;
-        checkItem(**item, input);
+        auto read = reader.next(item);
+        if (!read || !*read) break;
+        checkItem(item, input);
         require(reader.position() > previous && reader.position() <= input.size());
         previous = reader.position();
     }

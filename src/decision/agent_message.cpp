@@ -22,11 +22,12 @@ template <typename Visit>
 std::expected<std::size_t, Error> walkArguments(std::span<const std::byte> payload,
                                                 std::size_t start, std::size_t count, Visit visit) {
     KvReader reader(payload, start);
+    KvItem item;
     for (std::size_t i = 0; i < count; ++i) {
-        auto item = reader.next();
-        if (!item) return std::unexpected(item.error());
-        if (!item->has_value()) return std::unexpected(Error::Truncated);
-        visit(**item);
+        auto read = reader.next(item);
+        if (!read) return std::unexpected(read.error());
+        if (!*read) return std::unexpected(Error::Truncated);
+        visit(item);
     }
     return reader.position();
 }

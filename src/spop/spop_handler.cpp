@@ -19,11 +19,11 @@ struct Hello {
 std::optional<Hello> readHello(std::span<const std::byte> payload) {
     Hello hello;
     KvReader reader(payload);
+    KvItem kv;
     for (;;) {
-        auto item = reader.next();
-        if (!item) return std::nullopt;
-        if (!item->has_value()) return hello;
-        const KvItem& kv = **item;
+        auto read = reader.next(kv);
+        if (!read) return std::nullopt;
+        if (!*read) return hello;
         if (kv.key == "healthcheck") {
             hello.healthcheck = kv.value.tag == ValueTag::boolean && kv.value.boolean;
         } else if (kv.key == "max-frame-size") {

@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <expected>
-#include <optional>
 #include <span>
 #include <string_view>
 
@@ -25,19 +24,21 @@ public:
     explicit KvReader(std::span<const std::byte> data, std::size_t start = 0)
         : data_(data), position_(start < data.size() ? start : data.size()) {}
 
-    // Returns the next item, nothing at the end of the data, or Truncated
-    // (key or value runs past the end, or a key ends at the very end) or
-    // BadType (type code above 9). After an error the reader is spent.
-    [[nodiscard]] std::expected<std::optional<KvItem>, Error> next() {
+    // Reads the next item into `item`: true when there was one, false at the
+    // end of the data, or Truncated (key or value runs past the end, or a key
+    // ends at the very end) or BadType (type code above 9). After an error
+    // the reader is spent. Inline, and in place, for the request path.
+    [[nodiscard]] std::expected<bool, Error> next(KvItem& item) {
         auto rest = data_.subspan(position_);
-        if (rest.empty()) return std::nullopt;
+        if (rest.empty()) return false;
         auto key = readString(rest);
         if (!key) return std::unexpected(key.error());
         // decodeTypedValue reports a missing type byte as Truncated.
-        auto value = decodeTypedValue(rest.subspan(key->size));
+        auto value = decodeTypedValue(rest.subspan(key->size), item.value);
         if (!value) return std::unexpected(value.error());
-        position_ += key->size + value->size;
-        return KvItem{asText(key->value), value->value};
+        item.key = asText(key->value);
+        position_ += key->size + *value;
+        return true;
     }
 
     // Offset just past the last item read, from the start of the data.

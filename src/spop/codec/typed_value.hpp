@@ -61,8 +61,9 @@ struct TypedValue {
                                                length->size + length->value};
 }
 
-// The decoder is inline, like readString: every argument of every NOTIFY
-// goes through it.
+// The decoder is inline, like readString, and fills the caller's value in
+// place: every argument of every NOTIFY goes through it, and a value copied
+// from layer to layer costs more than decoding it.
 namespace typed_value_detail {
 
 enum class TypeCode : std::uint8_t {
@@ -83,75 +84,76 @@ constexpr std::uint8_t boolTrueFlag = 0x10;
 constexpr std::size_t ipv4Size = 4;
 constexpr std::size_t ipv6Size = 16;
 
-using Result = std::expected<Decoded<TypedValue>, Error>;
+using Result = std::expected<std::size_t, Error>;
 
-// Each decoder reads the value that follows the type byte (`value` starts
-// right after it) and fills `decoded`, whose size already counts that byte.
+// Each decoder reads the value that follows the type byte (`data` starts
+// right after it) and returns the bytes it took.
 
-inline Result decodeInteger(ValueTag tag, std::span<const std::byte> value,
-                            Decoded<TypedValue> decoded) {
-    auto varint = decodeVarint(value);
+inline Result decodeInteger(ValueTag tag, std::span<const std::byte> data, TypedValue& value) {
+    auto varint = decodeVarint(data);
     if (!varint) return std::unexpected(varint.error());
-    decoded.value.tag = tag;
-    decoded.value.integer = varint->value;
-    decoded.size += varint->size;
-    return decoded;
+    value.tag = tag;
+    value.integer = varint->value;
+    return varint->size;
 }
 
-inline Result decodeAddress(ValueTag tag, std::size_t size, std::span<const std::byte> value,
-                            Decoded<TypedValue> decoded) {
-    if (value.size() < size) return std::unexpected(Error::Truncated);
-    decoded.value.tag = tag;
-    std::ranges::copy(value.first(size), decoded.value.address.begin());
-    decoded.size += size;
-    return decoded;
+inline Result decodeAddress(ValueTag tag, std::size_t size, std::span<const std::byte> data,
+                            TypedValue& value) {
+    if (data.size() < size) return std::unexpected(Error::Truncated);
+    value.tag = tag;
+    std::ranges::copy(data.first(size), value.address.begin());
+    return size;
 }
 
-inline Result decodeBytes(ValueTag tag, std::span<const std::byte> value,
-                          Decoded<TypedValue> decoded) {
-    auto string = readString(value);
+inline Result decodeBytes(ValueTag tag, std::span<const std::byte> data, TypedValue& value) {
+    auto string = readString(data);
     if (!string) return std::unexpected(string.error());
-    decoded.value.tag = tag;
-    decoded.value.bytes = string->value;
-    decoded.size += string->size;
-    return decoded;
+    value.tag = tag;
+    value.bytes = string->value;
+    return string->size;
+}
+
+inline Result decodeAfterType(std::uint8_t typeByte, std::span<const std::byte> data,
+                              TypedValue& value) {
+    switch (static_cast<TypeCode>(typeByte & typeCodeMask)) {
+        case TypeCode::null:
+            value.tag = ValueTag::null;
+            return 0;
+        case TypeCode::boolean:
+            value.tag = ValueTag::boolean;
+            value.boolean = (typeByte & boolTrueFlag) != 0;
+            return 0;
+        case TypeCode::int32:
+        case TypeCode::int64:
+            return decodeInteger(ValueTag::signedInt, data, value);
+        case TypeCode::uint32:
+        case TypeCode::uint64:
+            return decodeInteger(ValueTag::unsignedInt, data, value);
+        case TypeCode::ipv4:
+            return decodeAddress(ValueTag::ipv4, ipv4Size, data, value);
+        case TypeCode::ipv6:
+            return decodeAddress(ValueTag::ipv6, ipv6Size, data, value);
+        case TypeCode::string:
+            return decodeBytes(ValueTag::string, data, value);
+        case TypeCode::binary:
+            return decodeBytes(ValueTag::binary, data, value);
+    }
+    return std::unexpected(Error::BadType);
 }
 
 }  // namespace typed_value_detail
 
-// Decodes the typed value (type byte, then its value) at the start of
-// `data`. Returns the value and the bytes taken; Truncated when the type byte
+// Decodes the typed value (type byte, then its value) at the start of `data`
+// into `value`: its tag and the field the tag names; the other fields are
+// left as they were. Returns the bytes taken; Truncated when the type byte
 // or value runs past the end; BadType for a type code above 9.
-[[nodiscard]] inline std::expected<Decoded<TypedValue>, Error> decodeTypedValue(
-    std::span<const std::byte> data) {
-    using namespace typed_value_detail;
+[[nodiscard]] inline std::expected<std::size_t, Error> decodeTypedValue(
+    std::span<const std::byte> data, TypedValue& value) {
     if (data.empty()) return std::unexpected(Error::Truncated);
-    auto typeByte = std::to_integer<std::uint8_t>(data[0]);
-    auto value = data.subspan(1);
-    Decoded<TypedValue> decoded{.value = {}, .size = 1};
-    switch (static_cast<TypeCode>(typeByte & typeCodeMask)) {
-        case TypeCode::null:
-            return decoded;
-        case TypeCode::boolean:
-            decoded.value.tag = ValueTag::boolean;
-            decoded.value.boolean = (typeByte & boolTrueFlag) != 0;
-            return decoded;
-        case TypeCode::int32:
-        case TypeCode::int64:
-            return decodeInteger(ValueTag::signedInt, value, decoded);
-        case TypeCode::uint32:
-        case TypeCode::uint64:
-            return decodeInteger(ValueTag::unsignedInt, value, decoded);
-        case TypeCode::ipv4:
-            return decodeAddress(ValueTag::ipv4, ipv4Size, value, decoded);
-        case TypeCode::ipv6:
-            return decodeAddress(ValueTag::ipv6, ipv6Size, value, decoded);
-        case TypeCode::string:
-            return decodeBytes(ValueTag::string, value, decoded);
-        case TypeCode::binary:
-            return decodeBytes(ValueTag::binary, value, decoded);
-    }
-    return std::unexpected(Error::BadType);
+    auto taken = typed_value_detail::decodeAfterType(std::to_integer<std::uint8_t>(data[0]),
+                                                     data.subspan(1), value);
+    if (!taken) return std::unexpected(taken.error());
+    return *taken + 1;
 }
 
 }  // namespace vorn

@@ -15,9 +15,10 @@ using testing_wire::wire;
 
 TEST(KvReader, EmptyListEndsAtOnce) {
     KvReader reader({});
-    auto item = reader.next();
-    ASSERT_TRUE(item.has_value());
-    EXPECT_FALSE(item->has_value());
+    KvItem item;
+    auto read = reader.next(item);
+    ASSERT_TRUE(read.has_value());
+    EXPECT_FALSE(*read);
     EXPECT_EQ(reader.position(), 0u);
 }
 
@@ -27,28 +28,25 @@ TEST(KvReader, ReadsItemsToTheEnd) {
         "0E \"max-frame-size\" 03 F0 F1 06 "
         "0B \"healthcheck\" 11");
     KvReader reader(bytes);
+    KvItem item;
 
-    auto version = reader.next();
-    ASSERT_TRUE(version.has_value() && version->has_value());
-    EXPECT_EQ((*version)->key, "version");
-    EXPECT_EQ((*version)->value.tag, ValueTag::string);
-    EXPECT_EQ((*version)->value.text(), "2.0");
+    ASSERT_EQ(reader.next(item), true);
+    EXPECT_EQ(item.key, "version");
+    EXPECT_EQ(item.value.tag, ValueTag::string);
+    EXPECT_EQ(item.value.text(), "2.0");
     EXPECT_EQ(reader.position(), 13u);
 
-    auto size = reader.next();
-    ASSERT_TRUE(size.has_value() && size->has_value());
-    EXPECT_EQ((*size)->key, "max-frame-size");
-    EXPECT_EQ((*size)->value.tag, ValueTag::unsignedInt);
-    EXPECT_EQ((*size)->value.integer, 16384u);
+    ASSERT_EQ(reader.next(item), true);
+    EXPECT_EQ(item.key, "max-frame-size");
+    EXPECT_EQ(item.value.tag, ValueTag::unsignedInt);
+    EXPECT_EQ(item.value.integer, 16384u);
 
-    auto health = reader.next();
-    ASSERT_TRUE(health.has_value() && health->has_value());
-    EXPECT_EQ((*health)->key, "healthcheck");
-    EXPECT_TRUE((*health)->value.boolean);
+    ASSERT_EQ(reader.next(item), true);
+    EXPECT_EQ(item.key, "healthcheck");
+    EXPECT_EQ(item.value.tag, ValueTag::boolean);
+    EXPECT_TRUE(item.value.boolean);
 
-    auto end = reader.next();
-    ASSERT_TRUE(end.has_value());
-    EXPECT_FALSE(end->has_value());
+    ASSERT_EQ(reader.next(item), false);
     EXPECT_EQ(reader.position(), bytes.size());
 }
 
@@ -58,10 +56,10 @@ TEST(KvReader, ReadsItemsToTheEnd) {
 TEST(KvReader, StartsMidDataAndReportsWhereItStopped) {
     auto bytes = wire("03 \"msg\" 01 04 \"path\" 08 01 \"/\" 05 \"other\" 00");
     KvReader reader(bytes, 5);
-    auto path = reader.next();
-    ASSERT_TRUE(path.has_value() && path->has_value());
-    EXPECT_EQ((*path)->key, "path");
-    EXPECT_EQ((*path)->value.text(), "/");
+    KvItem path;
+    ASSERT_EQ(reader.next(path), true);
+    EXPECT_EQ(path.key, "path");
+    EXPECT_EQ(path.value.text(), "/");
     EXPECT_EQ(reader.position(), 13u);
     EXPECT_EQ(bytes[reader.position()], std::byte{5});
 }
@@ -81,12 +79,13 @@ class KvReaderError : public testing::TestWithParam<KvErrorCase> {};
 TEST_P(KvReaderError, Fails) {
     auto bytes = wire(GetParam().input);
     KvReader reader(bytes);
-    std::expected<std::optional<KvItem>, Error> item;
+    KvItem item;
+    std::expected<bool, Error> read;
     do {
-        item = reader.next();
-    } while (item.has_value() && item->has_value());
-    ASSERT_FALSE(item.has_value());
-    EXPECT_EQ(item.error(), GetParam().error);
+        read = reader.next(item);
+    } while (read.value_or(false));
+    ASSERT_FALSE(read.has_value());
+    EXPECT_EQ(read.error(), GetParam().error);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -39,11 +39,11 @@ class TypedValueDecode : public testing::TestWithParam<ValueCase> {};
 TEST_P(TypedValueDecode, Decodes) {
     const auto& row = GetParam();
     auto bytes = wire(row.input);
-    auto decoded = decodeTypedValue(bytes);
+    TypedValue value;
+    auto decoded = decodeTypedValue(bytes, value);
     ASSERT_TRUE(decoded.has_value()) << errorName(decoded.error());
-    const TypedValue& value = decoded->value;
     EXPECT_EQ(value.tag, row.tag);
-    EXPECT_EQ(decoded->size, row.consumed);
+    EXPECT_EQ(*decoded, row.consumed);
     EXPECT_EQ(value.integer, row.integer);
     EXPECT_EQ(value.boolean, row.boolean);
     auto content = wire(row.content);
@@ -82,9 +82,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(TypedValue, SignedIntegerReadsTwosComplement) {
     auto bytes = wire(std::string("02 ") + minusOne);
-    auto decoded = decodeTypedValue(bytes);
-    ASSERT_TRUE(decoded.has_value());
-    EXPECT_EQ(decoded->value.signedInteger(), -1);
+    TypedValue value;
+    ASSERT_TRUE(decodeTypedValue(bytes, value).has_value());
+    EXPECT_EQ(value.signedInteger(), -1);
 }
 
 struct ErrorCase {
@@ -101,7 +101,8 @@ class TypedValueError : public testing::TestWithParam<ErrorCase> {};
 
 TEST_P(TypedValueError, Fails) {
     auto bytes = wire(GetParam().input);
-    auto decoded = decodeTypedValue(bytes);
+    TypedValue value;
+    auto decoded = decodeTypedValue(bytes, value);
     ASSERT_FALSE(decoded.has_value());
     EXPECT_EQ(decoded.error(), GetParam().error);
 }
