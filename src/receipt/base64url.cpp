@@ -25,26 +25,43 @@ constexpr std::array<std::uint8_t, 256> sextets = makeSextets();
 
 }  // namespace
 
+// Four characters at a time: each group of four is three bytes on its own,
+// so groups do not wait on each other. A character outside the alphabet
+// maps to a value with the top bit set, which the OR of the four keeps.
 std::optional<std::size_t> decodeBase64Url(std::string_view text, std::span<std::byte> out) {
     if (text.size() % 4 == 1) return std::nullopt;
     const std::size_t length = base64UrlDecodedLength(text.size());
     if (length > out.size()) return std::nullopt;
 
-    std::uint32_t bits = 0;
-    unsigned pending = 0;
+    auto sextet = [&](std::size_t at) -> std::uint32_t {
+        return sextets[static_cast<unsigned char>(text[at])];
+    };
     std::size_t written = 0;
-    for (char c : text) {
-        const std::uint8_t sextet = sextets[static_cast<unsigned char>(c)];
-        if (sextet == notInAlphabet) return std::nullopt;
-        bits = (bits << 6) | sextet;
-        pending += 6;
-        if (pending >= 8) {
-            pending -= 8;
-            out[written++] = static_cast<std::byte>((bits >> pending) & 0xff);
-        }
+    std::size_t at = 0;
+    for (; at + 4 <= text.size(); at += 4) {
+        const std::uint32_t a = sextet(at), b = sextet(at + 1), c = sextet(at + 2),
+                            d = sextet(at + 3);
+        if (((a | b | c | d) & 0x80) != 0) return std::nullopt;
+        const std::uint32_t bits = (a << 18) | (b << 12) | (c << 6) | d;
+        out[written++] = static_cast<std::byte>(bits >> 16);
+        out[written++] = static_cast<std::byte>(bits >> 8);
+        out[written++] = static_cast<std::byte>(bits);
     }
-    // 2 or 4 bits stay behind after a partial group; they must be zero.
-    if ((bits & ((1u << pending) - 1)) != 0) return std::nullopt;
+    // A partial group of two or three characters holds one or two bytes;
+    // the 4 or 2 bits left over must be zero.
+    const std::size_t rest = text.size() - at;
+    if (rest == 0) return written;
+    std::uint32_t bits = 0;
+    for (std::size_t i = 0; i < rest; ++i) {
+        const std::uint32_t s = sextet(at + i);
+        if ((s & 0x80) != 0) return std::nullopt;
+        bits = (bits << 6) | s;
+    }
+    const unsigned spare = rest == 2 ? 4 : 2;
+    if ((bits & ((1u << spare) - 1)) != 0) return std::nullopt;
+    bits >>= spare;
+    if (rest == 3) out[written++] = static_cast<std::byte>(bits >> 8);
+    out[written++] = static_cast<std::byte>(bits);
     return written;
 }
 
