@@ -201,6 +201,26 @@ TEST(EventLoop, AConnectionClosedDuringABatchKeepsItsDescriptorUntilTheBatchEnds
     ::close(client);
 }
 
+// A read that comes back short ends reading until the next event: bytes
+// that come later bring one, and a close that came with the bytes is still
+// seen.
+TEST(EventLoop, AShortReadWaitsForTheNextEventButNotPastThePeersClose) {
+    LoopHarness harness(8, 16);
+    std::string seen;  // loop thread
+    harness.onInputHook = [&](ConnectionIo& connection) {
+        seen.append(reinterpret_cast<const char*>(connection.input().data()),
+                    connection.input().size());
+    };
+    harness.start();
+    int client = harness.connectClient();
+    ASSERT_EQ(::write(client, "ab", 2), 2);
+    ASSERT_TRUE(harness.eventually([&] { return seen == "ab"; }));
+    ASSERT_EQ(::write(client, "cd", 2), 2);
+    ASSERT_EQ(::shutdown(client, SHUT_WR), 0);
+    EXPECT_TRUE(harness.eventually([&] { return seen == "abcd" && harness.closed == 1; }));
+    ::close(client);
+}
+
 TEST(EventLoop, SighupArrivesAsAnEventAndMergedSignalsReloadOnce) {
     sigset_t hup;
     sigemptyset(&hup);
