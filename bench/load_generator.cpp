@@ -29,6 +29,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/nanos.hpp"
 #include "receipt/token_signer.hpp"
 #include "signing_key/private_key_file.hpp"
 #include "support/spop_client.hpp"
@@ -217,10 +218,7 @@ RequestSource receiptSource(const Options& options, const PrivateKey& key) {
         auto index = fillIndex(options, connection, n, options.receipts);
         if (!index) return std::nullopt;
         constexpr std::int64_t lifetime = 3600;
-        auto exp = std::chrono::duration_cast<std::chrono::seconds>(
-                       std::chrono::system_clock::now().time_since_epoch())
-                       .count() +
-                   lifetime;
+        const std::int64_t exp = wallClockMillis() / 1000 + lifetime;
         auto token = mintReceipt(key.seed, key.kid, VORN_SITE_DOMAIN, "0.0001", exp);
         if (!token) return std::nullopt;
         VornCheck check;

@@ -12,6 +12,7 @@
 
 #include "common/wyhash.hpp"
 #include "decision/agent_message.hpp"
+#include "decision/client_address.hpp"
 #include "decision/finish_decision.hpp"
 #include "decision/path_class.hpp"
 #include "decision/request_decision.hpp"
@@ -43,6 +44,7 @@ const std::vector<std::string> paths = {
 };
 
 constexpr std::string_view host = "forge.example";
+constexpr std::string_view clientIp = "198.51.100.7";
 
 // A browser's request as HAProxy sends it.
 test::VornCheck browserCheck(
@@ -93,7 +95,7 @@ RequestFacts factsOf(const std::string& payload, std::span<char, ipTextCapacity>
     RequestFacts facts;
     facts.arrival = wallClockNanos();
     (void)readAgentMessage(bytesOf(payload), facts, ipText);
-    facts.ipHash = wyhash(facts.ip);
+    facts.ipHash = ipHash(facts.ip);
     return facts;
 }
 
@@ -117,11 +119,11 @@ ReceiptKeySet keys() {
 
 // The book learns that the receipt's signature is good, as after a worker's
 // check.
-void admit(ReceiptState& receipts, const std::string& token, std::uint64_t ipHash) {
+void admit(ReceiptState& receipts, const std::string& token, std::uint64_t addressHash) {
     const std::int64_t now = receiptNow();
     const Receipt receipt = *receipts.checker.check(token, host, receipts.keys, now);
-    (void)receipts.book.lookup(receipt.jti, receipt.fingerprint, receipt.exp, ipHash, now);
-    (void)receipts.book.complete(receipt.jti, receipt.fingerprint, true, ipHash, now);
+    (void)receipts.book.lookup(receipt.jti, receipt.fingerprint, receipt.exp, addressHash, now);
+    (void)receipts.book.complete(receipt.jti, receipt.fingerprint, true, addressHash, now);
 }
 
 void cutNotifyFrame(benchmark::State& state) {
@@ -166,7 +168,7 @@ BENCHMARK(classifyPaths);
 
 void hashAddress(benchmark::State& state) {
     std::string address = "2001:db8:0:0:0:0:0:1";
-    for (auto _ : state) benchmark::DoNotOptimize(wyhash(address));
+    for (auto _ : state) benchmark::DoNotOptimize(ipHash(address));
 }
 BENCHMARK(hashAddress);
 
@@ -176,9 +178,9 @@ void countInWindows(benchmark::State& state) {
     const Nanos now = wallClockNanos();
     std::uint64_t address = 0;
     for (auto _ : state) {
-        std::uint64_t ipHash =
+        std::uint64_t addressHash =
             wyhash(std::string_view(reinterpret_cast<const char*>(&address), sizeof address)) | 1;
-        windows.countRequest(PathClass::page, ipHash, now);
+        windows.countRequest(PathClass::page, addressHash, now);
         benchmark::DoNotOptimize(windows.evaluateHeat(PathClass::page, now));
         address = (address + 1) % 4096;
     }
@@ -208,8 +210,8 @@ void receiptUpToBook(benchmark::State& state) {
     ReceiptState receipts = *ReceiptState::create(std::numeric_limits<std::uint32_t>::max(), 4);
     receipts.keys = keys();
     const std::string token = goodToken();
-    const std::uint64_t ipHash = wyhash("198.51.100.7");
-    admit(receipts, token, ipHash);
+    const std::uint64_t addressHash = ipHash(clientIp);
+    admit(receipts, token, addressHash);
     const std::int64_t now = receiptNow();
     for (auto _ : state) {
         auto receipt = receipts.checker.check(token, host, receipts.keys, now);
@@ -217,8 +219,8 @@ void receiptUpToBook(benchmark::State& state) {
             state.SkipWithError("the token was refused");
             break;
         }
-        BookAnswer answer =
-            receipts.book.lookup(receipt->jti, receipt->fingerprint, receipt->exp, ipHash, now);
+        BookAnswer answer = receipts.book.lookup(receipt->jti, receipt->fingerprint, receipt->exp,
+                                                 addressHash, now);
         if (answer.status != ReceiptStatus::valid) {
             state.SkipWithError("the receipt was not admitted");
             break;
@@ -237,7 +239,7 @@ void finishAndAck(benchmark::State& state) {
                             .challengeable = true};
     RequestSummary summary;
     summary.path = paths[1];
-    summary.ip = "198.51.100.7";
+    summary.ip = clientIp;
     FrameWriter writer;
     for (auto _ : state) {
         summary.arrival = wallClockNanos();
@@ -250,7 +252,7 @@ void finishAndAck(benchmark::State& state) {
 BENCHMARK(finishAndAck);
 
 void verdictLine(benchmark::State& state) {
-    VerdictRecord record{.ip = "198.51.100.7",
+    VerdictRecord record{.ip = clientIp,
                          .verdict = Verdict::challenge,
                          .reason = Reason::expensive,
                          .classSlot = indexOf(PathClass::expensive),
@@ -297,7 +299,7 @@ void handleNotify(benchmark::State& state) {
     ReceiptState receipts = *ReceiptState::create(std::numeric_limits<std::uint32_t>::max(), 4);
     receipts.keys = keys();
     const std::string token = goodToken();
-    admit(receipts, token, wyhash("198.51.100.7"));
+    admit(receipts, token, ipHash(clientIp));
     RequestDecision decision(decisionState, receipts);
     std::vector<std::string> payloads;
     for (std::size_t i = 0; i < 3 * paths.size(); ++i) {
