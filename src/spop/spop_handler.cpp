@@ -58,8 +58,8 @@ std::span<const std::byte> writeAck(FrameWriter& writer, std::uint64_t streamId,
 
 // Cuts and answers frames from the start of the input until one is
 // incomplete, the output has no room for a reply, or a frame ends the
-// exchange; consumes what was answered. The frames of one read share one
-// clock reading: a NOTIFY arrived when its bytes were read.
+// exchange; consumes what was answered. The frames handled in one call
+// share one clock reading, taken as the handler begins on them.
 void SpopHandler::onInput(ConnectionIo& connection) {
     const Nanos arrival = wallClockNanos();
     std::span<const std::byte> input = connection.input();
