@@ -30,11 +30,11 @@
 #include <vector>
 
 #include "common/nanos.hpp"
-#include "receipt/token_signer.hpp"
-#include "signing_key/private_key_file.hpp"
 #include "support/spop_client.hpp"
 #include "support/spop_wire.hpp"
 #include "support/vorn_check.hpp"
+#include "token/private_key_file.hpp"
+#include "token/token_signer.hpp"
 
 namespace vorn::test {
 namespace {

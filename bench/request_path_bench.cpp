@@ -20,14 +20,14 @@
 #include "observe/metrics_page.hpp"
 #include "observe/verdict_log.hpp"
 #include "receipt/receipt_book.hpp"
-#include "receipt/receipt_checker.hpp"
-#include "receipt/signature.hpp"
-#include "receipt/token_signer.hpp"
 #include "spop/codec/frame.hpp"
 #include "spop/codec/frame_writer.hpp"
 #include "spop/codec/kv_reader.hpp"
 #include "support/spop_wire.hpp"
 #include "support/vorn_check.hpp"
+#include "token/receipt_checker.hpp"
+#include "token/signature.hpp"
+#include "token/token_signer.hpp"
 
 namespace vorn {
 namespace {

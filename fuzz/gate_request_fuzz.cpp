@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "gate.hpp"
-#include "receipt/signature.hpp"
+#include "token/signature.hpp"
 
 namespace {
 

@@ -13,9 +13,9 @@
 #include <string_view>
 
 #include "common/wyhash.hpp"
-#include "receipt/base64url.hpp"
-#include "receipt/key_id.hpp"
-#include "receipt/receipt_checker.hpp"
+#include "token/base64url.hpp"
+#include "token/key_id.hpp"
+#include "token/receipt_checker.hpp"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "receipt/key_id.hpp"
-#include "receipt/receipt_key_set.hpp"
-#include "receipt/signature.hpp"
+#include "token/key_id.hpp"
+#include "token/receipt_key_set.hpp"
+#include "token/signature.hpp"
 
 namespace {
 

@@ -68,7 +68,7 @@ Gate::Gate(ReceiptMinter& minter, GateMetrics& metrics, Settings settings, Clock
 
 HttpResponse Gate::handle(const HttpRequest& request) {
     std::expected<HttpResponse, Fault> response;
-    if (request.method == "GET" && request.path == gatePrefix) {
+    if (request.method == "GET" && request.path == gatewayPrefix) {
         response = challenge(request);
     } else if (request.method == "POST" && request.path == answerPath) {
         response = answer(request);

@@ -15,8 +15,8 @@
 #include "gate_options.hpp"
 #include "http_server.hpp"
 #include "metrics_handler.hpp"
-#include "receipt/signature.hpp"
 #include "signing_key.hpp"
+#include "token/signature.hpp"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <bit>
 #include <cstring>
 
-#include "receipt/base64url.hpp"
+#include "token/base64url.hpp"
 
 namespace vorn::gate {
 

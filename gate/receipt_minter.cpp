@@ -6,8 +6,9 @@
 #include <array>
 
 #include "common/decimal.hpp"
-#include "receipt/receipt.hpp"
-#include "receipt/token_signer.hpp"
+#include "token/contract.hpp"
+#include "token/receipt.hpp"
+#include "token/token_signer.hpp"
 
 namespace vorn::gate {
 
@@ -48,8 +49,8 @@ std::expected<std::string, Fault> ReceiptMinter::mint(std::string_view host, dou
 }
 
 std::string ReceiptMinter::cookie(std::string_view token) const {
-    return "bramble_pass=" + std::string(token) + "; Max-Age=" + std::to_string(lifetime_) +
-           "; Path=/; Secure; HttpOnly; SameSite=Lax";
+    return std::string(passCookie) + "=" + std::string(token) +
+           "; Max-Age=" + std::to_string(lifetime_) + "; Path=/; Secure; HttpOnly; SameSite=Lax";
 }
 
 }  // namespace vorn::gate

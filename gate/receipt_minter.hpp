@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "gate_fault.hpp"
-#include "signing_key/private_key_file.hpp"
+#include "token/private_key_file.hpp"
 
 namespace vorn::gate {
 

@@ -15,7 +15,7 @@ std::optional<std::string> safeReturnPath(std::optional<std::string_view> text) 
         const auto byte = static_cast<unsigned char>(c);
         return byte > 0x20 && byte < 0x7f && c != '\\';
     });
-    if (!printable || path.starts_with(gatePrefix)) return std::nullopt;
+    if (!printable || path.starts_with(gatewayPrefix)) return std::nullopt;
     return std::string(path);
 }
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "signing_key/private_key_file.hpp"
+#include "token/private_key_file.hpp"
 
 namespace vorn::gate {
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "decision/site.hpp"
+#include "token/contract.hpp"
 
 namespace vorn {
 

@@ -8,7 +8,7 @@
 
 #include "common/nanos.hpp"
 #include "decision/decision.hpp"
-#include "receipt/receipt.hpp"
+#include "token/receipt.hpp"
 
 namespace vorn {
 

@@ -5,9 +5,9 @@
 #include "common/error.hpp"
 #include "decision/pending_requests.hpp"
 #include "receipt/receipt_book.hpp"
-#include "receipt/receipt_checker.hpp"
-#include "receipt/receipt_key_set.hpp"
 #include "receipt/verify_pool.hpp"
+#include "token/receipt_checker.hpp"
+#include "token/receipt_key_set.hpp"
 
 namespace vorn {
 

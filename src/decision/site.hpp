@@ -8,6 +8,5 @@ namespace vorn {
 // VORN_SESSION_COOKIE in CMake).
 inline constexpr std::string_view siteDomain = VORN_SITE_DOMAIN;
 inline constexpr std::string_view siteSessionCookie = VORN_SESSION_COOKIE;
-inline constexpr std::string_view passCookie = "bramble_pass";
 
 }  // namespace vorn

@@ -4,13 +4,11 @@
 
 #include "decision/path_class.hpp"
 #include "decision/site_origin.hpp"
+#include "token/contract.hpp"
 
 namespace vorn {
 
 namespace {
-
-// The challenge issuer's pages; they must always reach it.
-constexpr std::string_view gatewayPrefix = "/.well-known/bramblegate/";
 
 Decision classified(PathClass pathClass, Verdict verdict, Reason reason,
                     bool challengeable = false) {
@@ -23,6 +21,7 @@ Decision classified(PathClass pathClass, Verdict verdict, Reason reason,
 }  // namespace
 
 Decision decide(const RequestFacts& facts, ClassWindows& windows) {
+    // The challenge issuer's pages must always reach it.
     if (facts.path.starts_with(gatewayPrefix)) {
         return Decision{
             .pathClass = std::nullopt, .verdict = Verdict::pass, .reason = Reason::gateway};

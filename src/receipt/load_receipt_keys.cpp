@@ -1,19 +1,8 @@
 #include "receipt/load_receipt_keys.hpp"
 
-#include "common/whole_file.hpp"
 #include "observe/log.hpp"
 
 namespace vorn {
-
-namespace {
-
-std::expected<ReceiptKeySet, Error> readReceiptKeys(std::string_view path) {
-    auto text = readWholeFile(path, receiptKeyFileLimit);
-    if (!text) return std::unexpected(text.error());
-    return parseReceiptKeys(*text);
-}
-
-}  // namespace
 
 void loadReceiptKeys(std::string_view reason, std::string_view path, ChallengeMode mode,
                      ReceiptKeySet& current) {

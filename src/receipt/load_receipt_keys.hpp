@@ -4,12 +4,9 @@
 #include <string_view>
 
 #include "common/challenge_mode.hpp"
-#include "receipt/receipt_key_set.hpp"
+#include "token/receipt_key_set.hpp"
 
 namespace vorn {
-
-// Largest key file accepted.
-inline constexpr std::size_t receiptKeyFileLimit = 65536;
 
 // Reads and parses the key file at `path` and, only when all of it is
 // accepted, replaces `current` with it. Logs the outcome, prefixed with

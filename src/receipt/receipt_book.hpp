@@ -8,7 +8,7 @@
 
 #include "common/error.hpp"
 #include "common/receipt_status.hpp"
-#include "receipt/receipt.hpp"
+#include "token/receipt.hpp"
 
 namespace vorn {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "receipt/receipt.hpp"
+#include "token/receipt.hpp"
 
 namespace vorn {
 

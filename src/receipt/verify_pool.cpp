@@ -3,7 +3,7 @@
 #include <new>
 
 #include "common/thread.hpp"
-#include "receipt/signature.hpp"
+#include "token/signature.hpp"
 
 namespace vorn {
 

@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "decision/request_decision.hpp"
-#include "receipt/token_maker.hpp"
 #include "support/allocation_count.hpp"
 #include "support/spop_wire.hpp"
 #include "support/vorn_check.hpp"
+#include "token/token_maker.hpp"
 
 namespace vorn {
 namespace {

@@ -12,8 +12,6 @@
 #include <thread>
 #include <vector>
 
-#include "receipt/token_signer.hpp"
-#include "receipt/token_signer.hpp"
 #include "support/command.hpp"
 #include "support/daemon_process.hpp"
 #include "support/free_tcp_port.hpp"
@@ -21,6 +19,7 @@
 #include "support/http_client.hpp"
 #include "support/running_agent.hpp"
 #include "support/temp_dir.hpp"
+#include "token/token_signer.hpp"
 #include "work_threshold.hpp"
 
 namespace vorn::test {

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "challenge_page.hpp"
-#include "receipt/signature.hpp"
 #include "support/test_name.hpp"
+#include "token/signature.hpp"
 #include "work_threshold.hpp"
 
 namespace vorn::gate {

@@ -5,11 +5,11 @@
 #include <fstream>
 #include <string>
 
-#include "receipt/receipt_checker.hpp"
-#include "receipt/signature.hpp"
 #include "support/command.hpp"
 #include "support/temp_dir.hpp"
 #include "support/test_name.hpp"
+#include "token/receipt_checker.hpp"
+#include "token/signature.hpp"
 
 namespace vorn::gate {
 namespace {

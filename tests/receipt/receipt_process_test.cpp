@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "receipt/token_maker.hpp"
 #include "support/log_line.hpp"
 #include "support/running_agent.hpp"
 #include "support/vorn_check.hpp"
+#include "token/token_maker.hpp"
 
 namespace vorn::test {
 namespace {

@@ -7,8 +7,8 @@
 #include <mutex>
 #include <vector>
 
-#include "receipt/receipt_checker.hpp"
-#include "receipt/token_maker.hpp"
+#include "token/receipt_checker.hpp"
+#include "token/token_maker.hpp"
 
 namespace vorn {
 namespace {

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "receipt/token_signer.hpp"
+#include "token/token_signer.hpp"
 
 extern char** environ;
 

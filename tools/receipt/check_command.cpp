@@ -3,10 +3,8 @@
 #include <string>
 
 #include "commands.hpp"
-#include "common/whole_file.hpp"
-#include "receipt/load_receipt_keys.hpp"
-#include "receipt/receipt_checker.hpp"
-#include "receipt/signature.hpp"
+#include "token/receipt_checker.hpp"
+#include "token/signature.hpp"
 
 namespace vorn::tool {
 
@@ -16,9 +14,7 @@ Result<ReceiptKeySet> readKeys(const std::string& path) {
     auto failed = [&path](Error error) {
         return std::unexpected("key file " + path + ": " + std::string(errorName(error)));
     };
-    auto text = readWholeFile(path, receiptKeyFileLimit);
-    if (!text) return failed(text.error());
-    auto keys = parseReceiptKeys(*text);
+    auto keys = readReceiptKeys(path);
     if (!keys) return failed(keys.error());
     return std::move(*keys);
 }

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "commands.hpp"
-#include "receipt/key_id.hpp"
-#include "signing_key/private_key_file.hpp"
+#include "token/key_id.hpp"
+#include "token/private_key_file.hpp"
 
 namespace vorn::tool {
 

@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "commands.hpp"
-#include "receipt/signature.hpp"
+#include "token/signature.hpp"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <string>
 
 #include "commands.hpp"
-#include "receipt/key_id.hpp"
-#include "receipt/receipt.hpp"
-#include "signing_key/private_key_file.hpp"
+#include "token/key_id.hpp"
+#include "token/private_key_file.hpp"
+#include "token/receipt.hpp"
 
 namespace vorn::tool {
 

@@ -1,4 +1,4 @@
-#include "receipt/base64url.hpp"
+#include "token/base64url.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,12 @@
-#include "receipt/token_signer.hpp"
+#include "token/token_signer.hpp"
 
 #include <sodium.h>
 
 #include <cstdio>
 #include <new>
 
-#include "receipt/base64url.hpp"
-#include "receipt/receipt.hpp"
+#include "token/base64url.hpp"
+#include "token/receipt.hpp"
 
 namespace vorn {
 

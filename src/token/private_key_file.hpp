@@ -3,7 +3,7 @@
 #include <expected>
 #include <string>
 
-#include "receipt/token_signer.hpp"
+#include "token/token_signer.hpp"
 
 namespace vorn {
 

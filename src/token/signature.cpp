@@ -1,10 +1,10 @@
-#include "receipt/signature.hpp"
+#include "token/signature.hpp"
 
 #include <sodium.h>
 
 #include <algorithm>
 
-#include "receipt/receipt.hpp"
+#include "token/receipt.hpp"
 
 namespace vorn {
 

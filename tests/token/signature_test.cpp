@@ -1,4 +1,4 @@
-#include "receipt/signature.hpp"
+#include "token/signature.hpp"
 
 #include <gtest/gtest.h>
 #include <sodium.h>
@@ -7,8 +7,8 @@
 #include <functional>
 #include <string>
 
-#include "receipt/base64url.hpp"
-#include "receipt/token_maker.hpp"
+#include "token/base64url.hpp"
+#include "token/token_maker.hpp"
 
 namespace vorn {
 namespace {

@@ -4,9 +4,9 @@
 #include <string>
 #include <string_view>
 
-#include "receipt/base64url.hpp"
-#include "receipt/receipt_key_set.hpp"
-#include "receipt/token_signer.hpp"
+#include "token/base64url.hpp"
+#include "token/receipt_key_set.hpp"
+#include "token/token_signer.hpp"
 
 namespace vorn::test {
 

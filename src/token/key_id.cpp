@@ -1,8 +1,8 @@
-#include "receipt/key_id.hpp"
+#include "token/key_id.hpp"
 
 #include <algorithm>
 
-#include "receipt/receipt.hpp"
+#include "token/receipt.hpp"
 
 namespace vorn {
 

@@ -1,11 +1,11 @@
-#include "receipt/receipt_checker.hpp"
+#include "token/receipt_checker.hpp"
 
 #include <algorithm>
 #include <cstring>
 
 #include "common/wyhash.hpp"
-#include "receipt/base64url.hpp"
-#include "receipt/key_id.hpp"
+#include "token/base64url.hpp"
+#include "token/key_id.hpp"
 
 // Only simdjson's error-code interface is used here: nothing below throws.
 

@@ -1,4 +1,4 @@
-#include "signing_key/private_key_file.hpp"
+#include "token/private_key_file.hpp"
 
 #include <fcntl.h>
 #include <sodium.h>
@@ -9,8 +9,8 @@
 #include <cstring>
 
 #include "common/whole_file.hpp"
-#include "receipt/base64url.hpp"
-#include "receipt/key_id.hpp"
+#include "token/base64url.hpp"
+#include "token/key_id.hpp"
 
 namespace vorn {
 

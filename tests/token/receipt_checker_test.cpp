@@ -1,4 +1,4 @@
-#include "receipt/receipt_checker.hpp"
+#include "token/receipt_checker.hpp"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 
 #include "common/wyhash.hpp"
 #include "support/allocation_count.hpp"
-#include "receipt/signature.hpp"
-#include "receipt/token_maker.hpp"
+#include "token/signature.hpp"
+#include "token/token_maker.hpp"
 
 namespace vorn {
 namespace {

@@ -9,8 +9,8 @@
 
 #include "common/error.hpp"
 #include "common/receipt_status.hpp"
-#include "receipt/receipt.hpp"
-#include "receipt/receipt_key_set.hpp"
+#include "token/receipt.hpp"
+#include "token/receipt_key_set.hpp"
 
 namespace vorn {
 

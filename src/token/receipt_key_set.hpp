@@ -8,7 +8,7 @@
 #include <unordered_map>
 
 #include "common/error.hpp"
-#include "receipt/receipt.hpp"
+#include "token/receipt.hpp"
 
 namespace vorn {
 
@@ -43,5 +43,12 @@ private:
 // other line, DuplicateKeyId for a KID given twice, OutOfMemory when the set
 // cannot be held.
 [[nodiscard]] std::expected<ReceiptKeySet, Error> parseReceiptKeys(std::string_view text);
+
+// Largest key file accepted.
+inline constexpr std::size_t receiptKeyFileLimit = 65536;
+
+// Reads the key file at `path` whole (at most receiptKeyFileLimit bytes) and
+// parses it: the file-system error's name, or parseReceiptKeys's error.
+[[nodiscard]] std::expected<ReceiptKeySet, Error> readReceiptKeys(std::string_view path);
 
 }  // namespace vorn

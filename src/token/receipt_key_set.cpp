@@ -1,11 +1,12 @@
-#include "receipt/receipt_key_set.hpp"
+#include "token/receipt_key_set.hpp"
 
 #include <new>
 #include <optional>
 
-#include "receipt/base64url.hpp"
-#include "receipt/key_id.hpp"
-#include "receipt/signature.hpp"
+#include "common/whole_file.hpp"
+#include "token/base64url.hpp"
+#include "token/key_id.hpp"
+#include "token/signature.hpp"
 
 namespace vorn {
 
@@ -88,6 +89,12 @@ std::expected<ReceiptKeySet, Error> parseReceiptKeys(std::string_view text) {
     } catch (const std::bad_alloc&) {
         return std::unexpected(Error::OutOfMemory);
     }
+}
+
+std::expected<ReceiptKeySet, Error> readReceiptKeys(std::string_view path) {
+    auto text = readWholeFile(path, receiptKeyFileLimit);
+    if (!text) return std::unexpected(text.error());
+    return parseReceiptKeys(*text);
 }
 
 }  // namespace vorn
