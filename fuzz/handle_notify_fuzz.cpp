@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "decision/request_decision.hpp"
+#include "receipt/receipt_state.hpp"
 #include "spop/codec/frame.hpp"
 #include "spop/spop_handler.hpp"
 
@@ -29,19 +30,6 @@ vorn::ChallengePolicy challengesOn() {
     policy.keysLoaded = true;
     return policy;
 }
-
-class Decide final : public vorn::NotifyHandler {
-public:
-    explicit Decide(vorn::RequestDecision& decision) : decision_(decision) {}
-    std::expected<vorn::NotifyReply, vorn::Error> handleNotify(std::span<const std::byte> payload,
-                                                               vorn::Nanos arrival) override {
-        return decision_.handleNotify(payload, arrival);
-    }
-    void forgetParked(std::uint16_t) override { std::abort(); }
-
-private:
-    vorn::RequestDecision& decision_;
-};
 
 // A connection holding one frame, answering into a plain buffer.
 class OneFrame final : public vorn::ConnectionIo {
@@ -61,8 +49,10 @@ public:
     void queueOutput(std::size_t, std::size_t) override { std::abort(); }
     void closeAfterFlush() override { std::abort(); }
     void close() override { closed = true; }
-    void park(std::uint16_t) override { std::abort(); }
-    bool parked() const override { return false; }
+    void pauseInput() override { std::abort(); }
+    bool inputPaused() const override { return false; }
+    std::uintptr_t context() const override { return 0; }
+    void setContext(std::uintptr_t) override { std::abort(); }
     vorn::ConnectionRef ref() const override { return {}; }
 
     std::vector<std::byte> output;
@@ -74,9 +64,10 @@ private:
 
 // Nothing parks: without signature workers a receipt that needs a check is
 // overload.
-class NoParking final : public vorn::ParkedConnections {
+class NoParking final : public vorn::PausedConnections, public vorn::ParkedNotifies {
 public:
-    void unpark(vorn::ConnectionRef, std::span<const std::byte>) override { std::abort(); }
+    void resumeInput(vorn::ConnectionRef) override { std::abort(); }
+    void answerParked(std::uint16_t, const vorn::NotifyReply&) override { std::abort(); }
 };
 
 }  // namespace
@@ -86,10 +77,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static vorn::DecisionState state(vorn::BacklogMeter(4, 16, 300 * vorn::nanosPerSecond),
                                      challengesOn(), vorn::LogVerdicts::all, stats);
     static vorn::ReceiptState receipts = *vorn::ReceiptState::create(600, 4);
-    static vorn::RequestDecision decision(state, receipts);
-    static Decide decide(decision);
     static NoParking noParking;
-    static vorn::SpopHandler handler(decide, noParking);
+    static vorn::RequestDecision decision(state, receipts, noParking);
+    static vorn::SpopHandler handler(decision, noParking);
     constexpr std::size_t headerAfterLength = 7;  // type, four flag bytes, two ids
     if (size > vorn::maxFrameLength - headerAfterLength) return 0;
 

@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <span>
 
 namespace vorn {
@@ -10,8 +9,8 @@ namespace vorn {
 // Every reply a protocol appends with appendReply fits in this much output.
 inline constexpr std::size_t replyRoom = 512;
 
-// A connection as a handler holds on to it while one of its requests is
-// parked: only good for handing back to ParkedConnections.
+// A connection as a handler names it while its input is paused: only good
+// for handing back to PausedConnections.
 struct ConnectionRef {
     void* connection = nullptr;
 };
@@ -48,39 +47,44 @@ public:
     virtual void closeAfterFlush() = 0;
     // Closes at once; queued output is dropped.
     virtual void close() = 0;
-    // A request waits outside the connection (in `slot`): input stays
-    // buffered and unhandled, and room for its reply stays reserved.
-    virtual void park(std::uint16_t slot) = 0;
-    [[nodiscard]] virtual bool parked() const = 0;
-    // This connection, for unparking it later.
+
+    // The handler is not called with input until resumeInput: bytes go on
+    // being read into the one input chunk, and queued output still drains.
+    virtual void pauseInput() = 0;
+    [[nodiscard]] virtual bool inputPaused() const = 0;
+    // The handler's own word about this connection, 0 at accept; the loop
+    // never reads it.
+    [[nodiscard]] virtual std::uintptr_t context() const = 0;
+    virtual void setContext(std::uintptr_t context) = 0;
+    // This connection, for resuming it later.
     [[nodiscard]] virtual ConnectionRef ref() const = 0;
 
 protected:
     ~ConnectionIo() = default;
 };
 
-// The loop's side of parking. A handler whose request came back gives the
-// connection its reply (room for it stayed reserved while it was parked);
-// the connection then handles the input that waited. Only for a connection
-// still open: its handler learns of a close through onClosed.
-class ParkedConnections {
+// The loop's side of a paused connection, for a handler whose wait ends
+// outside any call for that connection. Only for a connection still open:
+// its handler learns of a close through onClosed.
+class PausedConnections {
 public:
-    virtual void unpark(ConnectionRef connection, std::span<const std::byte> reply) = 0;
+    // Hands the buffered input to the handler again, then reads on.
+    virtual void resumeInput(ConnectionRef connection) = 0;
 
 protected:
-    ~ParkedConnections() = default;
+    ~PausedConnections() = default;
 };
 
 // What the event loop knows of a protocol.
 class ConnectionHandler {
 public:
-    // Bytes arrived, or room became available after the handler had to stop:
-    // handle what the buffered input holds.
+    // Bytes arrived, room became available after the handler had to stop,
+    // or input was resumed: handle what the buffered input holds.
     virtual void onInput(ConnectionIo& connection) = 0;
     // The connection is closing (its peer went, an error, or the handler
-    // asked); its parked request, if any, must forget it. Nothing more is
-    // called for it.
-    virtual void onClosed(std::optional<std::uint16_t> parkedSlot) = 0;
+    // asked), with the handler's context for it. Nothing more is called for
+    // it.
+    virtual void onClosed(std::uintptr_t context) = 0;
 
 protected:
     ~ConnectionHandler() = default;

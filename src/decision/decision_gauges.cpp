@@ -17,11 +17,4 @@ void fillDecisionGauges(const DecisionState& state, Nanos now, MetricsGauges& ga
     gauges.scorerEnabled = state.model.has_value();
 }
 
-void fillReceiptGauges(const ReceiptState& receipts, MetricsGauges& gauges) {
-    gauges.receiptKeys = receipts.keys.size();
-    gauges.receiptBookEntries = receipts.book.entries();
-    gauges.receiptsRevoked = receipts.book.revokedTotal();
-    gauges.verifyPending = receipts.pending.parked();
-}
-
 }  // namespace vorn

@@ -2,7 +2,6 @@
 
 #include "common/nanos.hpp"
 #include "decision/decision_state.hpp"
-#include "decision/receipt_state.hpp"
 #include "observe/metrics_page.hpp"
 
 namespace vorn {
@@ -10,9 +9,5 @@ namespace vorn {
 // The decision's figures on the metrics page at `now`: the challenge
 // settings, the meter and the rolling class statistics.
 void fillDecisionGauges(const DecisionState& state, Nanos now, MetricsGauges& gauges);
-
-// The receipts' figures: keys loaded, book entries, revocations and parked
-// requests.
-void fillReceiptGauges(const ReceiptState& receipts, MetricsGauges& gauges);
 
 }  // namespace vorn

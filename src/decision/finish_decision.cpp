@@ -27,21 +27,20 @@ void setDifficulty(NotifyReply& reply, double difficulty) {
     }
 }
 
-void recordLatency(StatsBlock& stats, const RequestSummary& summary, Nanos now) {
-    Nanos elapsed = now - summary.arrival;
+}  // namespace
+
+void recordAnswerTime(StatsBlock& stats, Nanos arrival, bool waitedForVerify, Nanos appended) {
+    const Nanos elapsed = appended - arrival;
     auto nanos = static_cast<std::uint64_t>(elapsed < 0 ? 0 : elapsed);
-    auto path = summary.waitedForVerify ? LatencyPath::verify : LatencyPath::direct;
+    auto path = waitedForVerify ? LatencyPath::verify : LatencyPath::direct;
     stats.latency[indexOf(path)].record(nanos);
 }
 
-}  // namespace
-
 NotifyReply finishDecision(DecisionState& state, const Decision& decision,
                            const RequestSummary& summary) {
-    // One reading serves the level and the latency: the work between them
-    // takes nanoseconds, and the ACK is appended right after.
-    const Nanos now = wallClockNanos();
-    MeterLevel level = state.meter.level(now, state.windows);
+    // The level of the finishing moment: a resumed request sees the level
+    // of the moment its check came back.
+    MeterLevel level = state.meter.level(wallClockNanos(), state.windows);
     ReceiptStatus receipt = summary.receiptStatus;
     Decision final = applyChallengePolicy(decision, state.challenge, summary.path, receipt, level);
     countOutcome(state, decision, final, receipt, level);
@@ -49,11 +48,10 @@ NotifyReply finishDecision(DecisionState& state, const Decision& decision,
     NotifyReply reply;
     reply.verdict = final.verdict;
     reply.receipt = receipt;
+    reply.arrival = summary.arrival;
     if (final.verdict == Verdict::challenge || final.reason == Reason::gateway) {
         setDifficulty(reply, state.challenge.difficulty[indexOf(level)]);
     }
-    recordLatency(state.stats, summary, now);
-
     std::optional<std::string_view> difficulty;
     if (reply.difficultyLength > 0) difficulty = reply.difficultyText();
     VerdictRecord record{summary.ip,   final.verdict,   final.reason, final.classSlot(),

@@ -21,14 +21,17 @@ struct RequestSummary {
     std::string_view referer;
     std::optional<double> score;
     ReceiptStatus receiptStatus = ReceiptStatus::none;
-    bool waitedForVerify = false;
 };
 
 // Applies the challenge policy at the meter level of this moment, counts the
-// outcome, records the NOTIFY-to-reply time, hands the request to the
-// verdict log and returns the reply: vorn_verdict, then vorn_difficulty and
-// vorn_receipt when they apply.
+// outcome, hands the request to the verdict log and returns the reply:
+// vorn_verdict, then vorn_difficulty and vorn_receipt when they apply, with
+// the arrival for recordAnswerTime once the ACK is appended.
 [[nodiscard]] NotifyReply finishDecision(DecisionState& state, const Decision& decision,
                                          const RequestSummary& summary);
+
+// Records the NOTIFY-to-ACK time of an answered request at `appended`,
+// labelled verify when it waited for a signature check.
+void recordAnswerTime(StatsBlock& stats, Nanos arrival, bool waitedForVerify, Nanos appended);
 
 }  // namespace vorn

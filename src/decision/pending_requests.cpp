@@ -21,6 +21,7 @@ std::optional<std::uint16_t> PendingRequests::take() {
     if (freeCount_ == 0) return std::nullopt;
     std::uint16_t slot = free_[--freeCount_];
     slots_[slot].inUse = true;
+    slots_[slot].stage = PendingRequest::Stage::checking;
     slots_[slot].connectionGone = false;
     return slot;
 }

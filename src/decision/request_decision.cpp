@@ -34,7 +34,11 @@ std::expected<NotifyReply, Error> RequestDecision::handleNotify(std::span<const 
     std::optional<double> score = shadowScore(state_, facts, decision);
 
     Judged receipt = judgeReceipt(facts, decision, score);
-    if (receipt.parkedSlot) return NotifyReply{.parkedSlot = receipt.parkedSlot};
+    if (receipt.parkedSlot) {
+        NotifyReply parked;
+        parked.parkedSlot = receipt.parkedSlot;
+        return parked;
+    }
     RequestSummary summary;
     summary.arrival = facts.arrival;
     summary.path = facts.path;
@@ -54,8 +58,7 @@ RequestDecision::Judged RequestDecision::judgeReceipt(const RequestFacts& facts,
     const std::int64_t now = wholeSeconds(facts.arrival);
     auto receipt = receipts_.checker.check(facts.passToken, facts.host, receipts_.keys, now);
     if (!receipt) return {receipt.error(), std::nullopt};
-    BookAnswer answer =
-        receipts_.book.lookup(receipt->jti, receipt->fingerprint, receipt->exp, facts.ipHash, now);
+    BookAnswer answer = receipts_.book.lookup(*receipt, facts.ipHash, now);
     if (!answer.needsCheck) return {answer.status, std::nullopt};
     std::optional<std::uint16_t> slot = park(facts, decision, score, *receipt);
     if (!slot) return {ReceiptStatus::overload, std::nullopt};
@@ -69,38 +72,77 @@ std::optional<std::uint16_t> RequestDecision::park(const RequestFacts& facts,
                                                    std::optional<double> score,
                                                    const Receipt& receipt) {
     if (receipts_.pool == nullptr) return std::nullopt;
-    std::optional<std::uint16_t> slot = receipts_.pending.take();
+    std::optional<std::uint16_t> slot = pending_.take();
     if (!slot) return std::nullopt;
     if (!receipts_.pool->submit(makeVerifyJob(receipt, *slot, 0))) {
-        receipts_.pending.release(*slot);
+        pending_.release(*slot);
         return std::nullopt;
     }
-    PendingRequest& parked = receipts_.pending[*slot];
+    PendingRequest& parked = pending_[*slot];
     parked.arrival = facts.arrival;
     parked.decision = decision;
     parked.score = score;
-    parked.fingerprint = receipt.fingerprint;
     parked.ipHash = facts.ipHash;
-    parked.jti = receipt.jti;
+    parked.receipt = receipt;
     parked.keepText(facts.ip, facts.path);
     return slot;
 }
 
-std::optional<NotifyReply> RequestDecision::resume(std::uint16_t slot, bool ok) {
-    PendingRequest& parked = receipts_.pending[slot];
-    if (!parked.inUse) return std::nullopt;
-    ReceiptStatus status = receipts_.book.complete(parked.jti, parked.fingerprint, ok,
-                                                   parked.ipHash, wholeSeconds(wallClockNanos()));
-    receipts_.pending.release(slot);
-    if (parked.connectionGone) return std::nullopt;
+void RequestDecision::completeCheck(std::uint16_t slot, bool ok) {
+    PendingRequest& parked = pending_[slot];
+    if (!parked.inUse || parked.stage != PendingRequest::Stage::checking) return;
+    std::optional<ReceiptStatus> status = settle(slot, ok);
+    if (!status) return;
+    if (parked.connectionGone) {
+        pending_.release(slot);
+        return;
+    }
+    parked.stage = PendingRequest::Stage::answered;
     RequestSummary summary;
     summary.arrival = parked.arrival;
     summary.path = parked.pathText();
     summary.ip = parked.ipText();
     summary.score = parked.score;
-    summary.receiptStatus = status;
-    summary.waitedForVerify = true;
-    return finishDecision(state_, parked.decision, summary);
+    summary.receiptStatus = *status;
+    NotifyReply reply = finishDecision(state_, parked.decision, summary);
+    reply.waitedInSlot = slot;
+    parked_.answerParked(slot, reply);
+}
+
+// What the check of a parked receipt comes to. The book learns it, unless
+// the key its id names was replaced or removed while it waited: a removed
+// key makes the receipt bad, as it would on arrival; a replaced one has it
+// checked again under the new key (nothing yet), or overload when no job
+// can be queued for that.
+std::optional<ReceiptStatus> RequestDecision::settle(std::uint16_t slot, bool ok) {
+    PendingRequest& parked = pending_[slot];
+    Receipt& receipt = parked.receipt;
+    const PublicKey* key = receipts_.keys.lookup(receipt.keyId());
+    if (key == nullptr) return ReceiptStatus::bad;
+    if (*key != receipt.publicKey) {
+        if (parked.connectionGone) return ReceiptStatus::none;
+        receipt.publicKey = *key;
+        receipt.keyDigest = keyDigest(*key);
+        if (receipts_.pool->submit(makeVerifyJob(receipt, slot, 0))) return std::nullopt;
+        return ReceiptStatus::overload;
+    }
+    return receipts_.book.complete(receipt, ok, parked.ipHash, wholeSeconds(wallClockNanos()));
+}
+
+void RequestDecision::replied(const NotifyReply& reply) {
+    if (!reply.arrival) return;
+    recordAnswerTime(state_.stats, *reply.arrival, reply.waitedInSlot.has_value(),
+                     wallClockNanos());
+    if (reply.waitedInSlot) pending_.release(*reply.waitedInSlot);
+}
+
+void RequestDecision::forgetParked(std::uint16_t slot) {
+    PendingRequest& parked = pending_[slot];
+    if (parked.stage == PendingRequest::Stage::answered) {
+        pending_.release(slot);
+    } else {
+        parked.connectionGone = true;
+    }
 }
 
 }  // namespace vorn

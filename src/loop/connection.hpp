@@ -58,7 +58,7 @@ enum Blocked : std::uint8_t {
     writeBlocked = 1,   // the last send would have blocked
     awaitingChunk = 2,  // on its pool's wait list
     outputStarved = 4,  // input handling stopped until the output drains
-    parkedRequest = 8,  // a request waits outside; input stays unhandled
+    inputPaused = 8,    // the handler waits outside; input stays unhandled
 };
 
 enum class ChunkUse : std::uint8_t { input, output };
@@ -75,9 +75,9 @@ struct Connection : EventOwner {
     ConnectionState state = ConnectionState::open;
     std::uint8_t blocked = 0;  // Blocked bits
     ChunkUse waitingFor = ChunkUse::input;
-    std::uint16_t parkedSlot = 0;  // meaningful with parkedRequest
     CountHint readable;
     std::optional<Nanos> deadline;  // closed if still open by then
+    std::uintptr_t context = 0;     // its handler's, never read here
 
     std::byte* input = nullptr;
     std::size_t inputFill = 0;

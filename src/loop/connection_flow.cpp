@@ -62,11 +62,11 @@ public:
         }
     }
     void close() override { loop_.close(connection_); }
-    void park(std::uint16_t slot) override {
-        connection_.set(parkedRequest);
-        connection_.parkedSlot = slot;
-    }
-    [[nodiscard]] bool parked() const override { return connection_.is(parkedRequest); }
+
+    void pauseInput() override { connection_.set(Blocked::inputPaused); }
+    [[nodiscard]] bool inputPaused() const override { return connection_.is(Blocked::inputPaused); }
+    [[nodiscard]] std::uintptr_t context() const override { return connection_.context; }
+    void setContext(std::uintptr_t context) override { connection_.context = context; }
     [[nodiscard]] ConnectionRef ref() const override { return {&connection_}; }
 
 private:
@@ -74,13 +74,12 @@ private:
     Connection& connection_;
 };
 
-// The reply goes where the room was kept; then the frames that waited are
-// handled and reading resumes, as after any other wait.
-void EventLoop::unpark(ConnectionRef ref, std::span<const std::byte> reply) {
+// The input that waited is handled and reading goes on, as after any other
+// wait.
+void EventLoop::resumeInput(ConnectionRef ref) {
     Connection& connection = *static_cast<Connection*>(ref.connection);
-    assert(!connection.closed() && connection.is(parkedRequest));
-    BoundConnection(*this, connection).appendReply(reply);
-    connection.clear(parkedRequest);
+    assert(!connection.closed() && connection.is(inputPaused));
+    connection.clear(inputPaused);
     process(connection);
     onReadable(connection);
 }
@@ -93,8 +92,8 @@ void EventLoop::onReadable(Connection& connection) {
         }
         if (!acquire(connection, ChunkUse::input)) return;
         if (connection.inputFill == chunkBytes) {
-            // A parked connection stops reading until it is resumed.
-            if (!connection.is(parkedRequest)) close(connection);
+            // A paused connection stops reading until it is resumed.
+            if (!connection.is(inputPaused)) close(connection);
             return;
         }
         if (connection.readable.known && connection.readable.count == 0) {
@@ -138,11 +137,10 @@ void EventLoop::process(Connection& connection) {
     }
 }
 
+// Also with no input held: a handler whose input was resumed may have an
+// answer to append before anything new arrives.
 void EventLoop::handleInput(Connection& connection) {
-    if (connection.state != ConnectionState::open || connection.is(parkedRequest) ||
-        connection.input == nullptr) {
-        return;
-    }
+    if (connection.state != ConnectionState::open || connection.is(inputPaused)) return;
     BoundConnection io(*this, connection);
     connection.listener->handler->onInput(io);
 }
@@ -166,14 +164,14 @@ EventLoop::Flush EventLoop::flush(Connection& connection) {
 }
 
 // All output went out: close if that was the last of it, otherwise give
-// the output chunk back unless a parked request keeps it for its reply.
+// the output chunk back.
 void EventLoop::afterFlush(Connection& connection) {
     connection.outputEnd = 0;
     connection.outputSent = 0;
     cancelWritable(connection);
     if (connection.state == ConnectionState::closingAfterFlush) {
         close(connection);
-    } else if (!connection.is(parkedRequest) && connection.output != nullptr) {
+    } else if (connection.output != nullptr) {
         connection.listener->chunks->release(connection.output);
         connection.output = nullptr;
     }
@@ -185,16 +183,15 @@ bool EventLoop::acquire(Connection& connection, ChunkUse use) {
     return chunk != nullptr;
 }
 
-// An idle connection holds no buffer memory; a parked one keeps its output
-// chunk so that room for its reply is certain.
+// An idle connection holds no buffer memory, nor does a paused one whose
+// output has gone.
 void EventLoop::giveBackEmptyChunks(Connection& connection) {
     ChunkPool& chunks = *connection.listener->chunks;
     if (connection.input != nullptr && connection.inputFill == 0) {
         chunks.release(connection.input);
         connection.input = nullptr;
     }
-    if (connection.output != nullptr && connection.outputEnd == 0 &&
-        !connection.is(parkedRequest)) {
+    if (connection.output != nullptr && connection.outputEnd == 0) {
         chunks.release(connection.output);
         connection.output = nullptr;
     }
@@ -225,8 +222,7 @@ void EventLoop::close(Connection& connection) {
     if (connection.closed()) return;
     connection.state = ConnectionState::closed;
     closing_.pushBack(connection);
-    connection.listener->handler->onClosed(
-        connection.is(parkedRequest) ? std::optional(connection.parkedSlot) : std::nullopt);
+    connection.listener->handler->onClosed(connection.context);
 }
 
 }  // namespace vorn

@@ -26,7 +26,7 @@ namespace vorn {
 // What the loop calls besides the connection handlers; the process wires it.
 class LoopHandler {
 public:
-    // A verification result for a parked request.
+    // A worker finished the job of a parking slot.
     virtual void onCompletion(const Completion& completion) = 0;
     // SIGHUP: reload keys and model.
     virtual void reload() = 0;
@@ -59,7 +59,7 @@ inline constexpr Nanos metricsExchangeTimeout = 5 * nanosPerSecond;
 // interest, back-pressure, closing) and knows protocols only through their
 // ConnectionHandler. Everything here belongs to the loop thread except
 // `wake`, the completion queue and the wait-failure flag.
-class EventLoop final : public ParkedConnections {
+class EventLoop final : public PausedConnections {
 public:
     static constexpr std::size_t eventsPerWait = 64;  // one call drains a busy burst
 
@@ -94,8 +94,8 @@ public:
     // Loop thread: stops the loop at the start of its next iteration.
     void setError(Error error);
 
-    // Loop thread: hands a parked connection its reply and lets it go on.
-    void unpark(ConnectionRef connection, std::span<const std::byte> reply) override;
+    // Loop thread: lets a paused connection's handler have its input again.
+    void resumeInput(ConnectionRef connection) override;
 
     // Loop thread: the statistics every subsystem counts into, and the
     // figures the metrics page shows of the loop.

@@ -16,7 +16,7 @@ public:
     explicit MetricsHandler(MetricsSource& source) : source_(source) {}
 
     void onInput(ConnectionIo& connection) override;
-    void onClosed(std::optional<std::uint16_t>) override {}
+    void onClosed(std::uintptr_t) override {}
 
 private:
     MetricsSource& source_;

@@ -5,6 +5,7 @@
 #include "decision/decision_gauges.hpp"
 #include "observe/metrics_page.hpp"
 #include "receipt/load_receipt_keys.hpp"
+#include "receipt/receipt_gauges.hpp"
 #include "scorer/model_loader.hpp"
 
 namespace vorn {
@@ -28,14 +29,13 @@ Agent::Agent(const Settings& settings, EventLoop& loop, ReceiptState receipts)
       decision_(BacklogMeter(settings.backlogHot, settings.backlogSevere, settings.backlogHoldNs),
                 challengePolicyFrom(settings), settings.logVerdicts, loop.stats()),
       receipts_(std::move(receipts)),
-      requests_(decision_, receipts_),
-      spop_(*this, loop),
+      spop_(requests_, loop),
+      requests_(decision_, receipts_, spop_),
       metrics_(*this) {}
 
 void Agent::onCompletion(const Completion& completion) {
-    if (completion.slot >= PendingRequests::capacity) return;
-    auto slot = static_cast<std::uint16_t>(completion.slot);
-    if (auto reply = requests_.resume(slot, completion.ok != 0)) spop_.resume(slot, *reply);
+    if (completion.slot >= parkingCapacity) return;
+    requests_.completeCheck(static_cast<std::uint16_t>(completion.slot), completion.ok != 0);
 }
 
 void Agent::loadKeysAndModel(std::string_view reason) {
@@ -52,6 +52,7 @@ std::expected<void, Error> Agent::render(TextWriter& out) {
     gauges.startTimeSeconds = settings_.startTimeSeconds;
     fillDecisionGauges(decision_, wallClockNanos(), gauges);
     fillReceiptGauges(receipts_, gauges);
+    gauges.verifyPending = requests_.parkedRequests();
     return renderMetrics(snapshot, gauges, out);
 }
 

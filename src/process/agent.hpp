@@ -3,21 +3,21 @@
 #include <string_view>
 
 #include "decision/decision_state.hpp"
-#include "decision/receipt_state.hpp"
 #include "decision/request_decision.hpp"
 #include "loop/event_loop.hpp"
 #include "observe/metrics_endpoint.hpp"
 #include "observe/metrics_handler.hpp"
 #include "process/settings.hpp"
-#include "spop/notify_handler.hpp"
+#include "receipt/receipt_state.hpp"
 #include "spop/spop_handler.hpp"
 
 namespace vorn {
 
 // Wires one event loop to the protocols and the decision: the handlers of
 // its two listeners, what it calls on wake-ups and SIGHUP, and what the
-// metrics page renders. Belongs to the loop thread.
-class Agent final : public LoopHandler, public MetricsSource, public NotifyHandler {
+// metrics page renders. Large (the parking slots live in it), so it is made
+// on the heap at start-up. Belongs to the loop thread.
+class Agent final : public LoopHandler, public MetricsSource {
 public:
     Agent(const Settings& settings, EventLoop& loop, ReceiptState receipts);
 
@@ -28,12 +28,6 @@ public:
 
     void onCompletion(const Completion& completion) override;
     void reload() override { loadKeysAndModel("SIGHUP"); }
-
-    [[nodiscard]] std::expected<NotifyReply, Error> handleNotify(std::span<const std::byte> payload,
-                                                                 Nanos arrival) override {
-        return requests_.handleNotify(payload, arrival);
-    }
-    void forgetParked(std::uint16_t slot) override { requests_.forgetParked(slot); }
 
     [[nodiscard]] std::expected<void, Error> render(TextWriter& out) override;
 
@@ -47,8 +41,8 @@ private:
     EventLoop& loop_;
     DecisionState decision_;
     ReceiptState receipts_;
-    RequestDecision requests_;
     SpopHandler spop_;
+    RequestDecision requests_;
     MetricsHandler metrics_;
 };
 

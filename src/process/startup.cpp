@@ -1,6 +1,8 @@
 #include "process/startup.hpp"
 
 #include <csignal>
+#include <memory>
+#include <new>
 
 #include "loop/connection_limits.hpp"
 #include "loop/event_loop.hpp"
@@ -8,7 +10,6 @@
 #include "observe/log_queue.hpp"
 #include "process/agent.hpp"
 #include "process/command_line.hpp"
-#include "process/loop_completions.hpp"
 
 namespace vorn {
 
@@ -80,26 +81,26 @@ Error runLoop(const Settings& settings) {
     if (!loop) return loop.error();
     auto receipts = ReceiptState::create(settings.receiptMaxRequests, settings.receiptMaxIps);
     if (!receipts) return receipts.error();
-    Agent agent(settings, **loop, std::move(*receipts));
-    (*loop)->setHandler(agent);
-    if (auto opened = (*loop)->openSpopListener(settings.socketPath, agent.spop()); !opened) {
+    std::unique_ptr<Agent> agent(new (std::nothrow) Agent(settings, **loop, std::move(*receipts)));
+    if (!agent) return Error::OutOfMemory;
+    (*loop)->setHandler(*agent);
+    if (auto opened = (*loop)->openSpopListener(settings.socketPath, agent->spop()); !opened) {
         return opened.error();
     }
     if (settings.metricsAddress) {
-        if (auto opened = (*loop)->openMetricsListener(*settings.metricsAddress, agent.metrics());
+        if (auto opened = (*loop)->openMetricsListener(*settings.metricsAddress, agent->metrics());
             !opened) {
             return opened.error();
         }
     }
     if (auto watched = (*loop)->watchSignal(SIGHUP); !watched) return watched.error();
-    agent.loadKeysAndModel("start");
-    LoopCompletions completions((*loop)->completions());
+    agent->loadKeysAndModel("start");
     VerifyPool pool;
     if (settings.challengeMode != ChallengeMode::off) {
-        if (auto started = pool.start(settings.verifyThreads, completions); !started) {
+        if (auto started = pool.start(settings.verifyThreads, (*loop)->completions()); !started) {
             return started.error();
         }
-        agent.useVerifyPool(pool);
+        agent->useVerifyPool(pool);
     }
     logListeners(settings, **loop);
     Error error = (*loop)->run();

@@ -10,8 +10,9 @@ namespace vorn {
 
 namespace {
 
-constexpr std::int64_t window = 600;        // the sliding window, and an address's life
-constexpr std::int64_t sweepInterval = 60;  // between sweeps of expired entries
+constexpr std::int64_t window = 600;           // the sliding window, and an address's life
+constexpr std::int64_t sweepPeriod = 60;       // seconds for the expiry walk to cover the book
+constexpr std::uint64_t sweepStepLimit = 512;  // entries it looks at per call, at most
 constexpr std::size_t indexMask = (std::size_t{1} << 18) - 1;
 
 // Cyclic distance from index slot `from` forward to `to`.
@@ -66,18 +67,21 @@ ReceiptBook::Entry* ReceiptBook::find(const Jti& jti) {
     return slot == indexSize ? nullptr : &table_[index_[slot] - 1];
 }
 
-// Enters a new pending receipt; the caller made sure there is room.
-void ReceiptBook::insert(const Jti& jti, std::uint64_t fingerprint, std::int64_t exp) {
+// Enters a receipt whose signature was just checked; the caller made room.
+ReceiptBook::Entry& ReceiptBook::insert(const Receipt& receipt, State state) {
     const std::uint32_t number = freeCount_ > 0 ? freeStack_[--freeCount_] : used_++;
-    table_[number] = Entry{};
-    table_[number].jti = jti;
-    table_[number].fingerprint = fingerprint;
-    table_[number].exp = exp;
-    table_[number].state = State::pending;
-    std::size_t slot = home(jti);
+    Entry& entry = table_[number];
+    entry = Entry{};
+    entry.jti = receipt.jti;
+    entry.fingerprint = receipt.fingerprint;
+    entry.keyDigest = receipt.keyDigest;
+    entry.exp = receipt.exp;
+    enqueue(entry, state);
+    std::size_t slot = home(receipt.jti);
     while (index_[slot] != 0) slot = (slot + 1) & indexMask;
     index_[slot] = number + 1;
     ++entries_;
+    return entry;
 }
 
 // Removes entry `number` and closes the gap in its probe run: each later
@@ -94,24 +98,74 @@ void ReceiptBook::remove(std::uint32_t number) {
         }
     }
     index_[gap] = 0;
-    setState(table_[number], State::unused);
+    dequeue(table_[number]);
+    table_[number].state = State::unused;
     freeStack_[freeCount_++] = number;
     --entries_;
 }
 
-void ReceiptBook::sweep(std::int64_t now, bool dropBad) {
-    lastSweep_ = now;
-    for (std::uint32_t number = 0; number < used_; ++number) {
-        const Entry& entry = table_[number];
-        if (entry.state == State::unused) continue;
-        if (entry.exp <= now || (dropBad && entry.state == State::bad)) remove(number);
+// A full book drops the oldest entry of the first queue that has one: bad,
+// then verified (the least recently used), then revoked.
+void ReceiptBook::makeRoom() {
+    if (entries_ < capacity) return;
+    for (const Queue& queue : queues_) {
+        if (queue.oldest != none) {
+            remove(queue.oldest);
+            return;
+        }
     }
 }
 
-void ReceiptBook::setState(Entry& entry, State state) {
-    if (entry.state == State::bad) --badEntries_;
-    if (state == State::bad) ++badEntries_;
+// Walks on over the entries from where the last call stopped, dropping the
+// expired ones. The walk earns a whole book's worth of steps a minute and
+// takes at most sweepStepLimit of them per call, so that no request pays
+// for more than a bounded stretch and a quiet book costs nothing.
+void ReceiptBook::sweepSome(std::int64_t now) {
+    if (now > sweepClock_) {
+        const std::uint64_t earned =
+            static_cast<std::uint64_t>(now - sweepClock_) * capacity / sweepPeriod;
+        sweepBudget_ = std::min<std::uint64_t>(sweepBudget_ + earned, capacity);
+    }
+    sweepClock_ = now;
+    std::uint64_t steps = std::min<std::uint64_t>({sweepBudget_, sweepStepLimit, used_});
+    sweepBudget_ -= steps;
+    for (; steps > 0; --steps) {
+        if (sweepCursor_ >= used_) sweepCursor_ = 0;
+        const Entry& entry = table_[sweepCursor_];
+        if (entry.state != State::unused && entry.exp <= now) remove(sweepCursor_);
+        ++sweepCursor_;
+    }
+}
+
+std::uint32_t ReceiptBook::numberOf(const Entry& entry) const {
+    return static_cast<std::uint32_t>(&entry - table_.get());
+}
+
+ReceiptBook::Queue& ReceiptBook::queueOf(State state) {
+    return queues_[static_cast<std::size_t>(state) - 1];
+}
+
+void ReceiptBook::enqueue(Entry& entry, State state) {
+    Queue& queue = queueOf(state);
+    const std::uint32_t number = numberOf(entry);
     entry.state = state;
+    entry.older = queue.newest;
+    entry.newer = none;
+    (queue.newest == none ? queue.oldest : table_[queue.newest].newer) = number;
+    queue.newest = number;
+}
+
+void ReceiptBook::dequeue(Entry& entry) {
+    Queue& queue = queueOf(entry.state);
+    (entry.older == none ? queue.oldest : table_[entry.older].newer) = entry.newer;
+    (entry.newer == none ? queue.newest : table_[entry.newer].older) = entry.older;
+}
+
+// Moving an entry to the back of its queue is also how a verified one is
+// marked used.
+void ReceiptBook::setState(Entry& entry, State state) {
+    dequeue(entry);
+    enqueue(entry, state);
 }
 
 bool ReceiptBook::revoke(Entry& entry) {
@@ -168,55 +222,43 @@ bool ReceiptBook::withinRequestLimit(Entry& entry, std::int64_t now) const {
 // Counts one use of a verified receipt; the use is counted before the
 // window moves, so a use that opens a fresh window is not counted.
 bool ReceiptBook::admit(Entry& entry, std::uint64_t ipHash, std::int64_t now) {
-    if (entry.state != State::verified) return false;
+    setState(entry, State::verified);
     ++entry.current;
     if (ipHash != 0 && !admitAddress(entry, ipHash, now)) return revoke(entry);
     if (!withinRequestLimit(entry, now)) return revoke(entry);
     return true;
 }
 
-BookAnswer ReceiptBook::lookup(const Jti& jti, std::uint64_t fingerprint, std::int64_t exp,
-                               std::uint64_t ipHash, std::int64_t now) {
-    if (Entry* entry = find(jti)) {
-        if (entry->fingerprint != fingerprint) return {false, ReceiptStatus::bad};
-        switch (entry->state) {
-            case State::pending:
-                return {true, ReceiptStatus::none};
-            case State::verified:
-                return {false,
-                        admit(*entry, ipHash, now) ? ReceiptStatus::valid : ReceiptStatus::revoked};
-            case State::revoked:
-                return {false, ReceiptStatus::revoked};
-            case State::bad:
-            case State::unused:
-                return {false, ReceiptStatus::bad};
-        }
-    }
-    // A clock stepped back also sweeps, or expired entries would wait for
-    // the clock to catch up.
-    if (now - lastSweep_ >= sweepInterval || now < lastSweep_) sweep(now, false);
-    if (entries_ >= capacity) {
-        // Every entry was entered with an exp after its arrival second, so
-        // in the second of the last sweep only bad entries can go: without
-        // any, skip the scan rather than repeat it for every new receipt.
-        if (badEntries_ > 0 || now != lastSweep_) sweep(now, true);
-        if (entries_ >= capacity) return {false, ReceiptStatus::overload};
-    }
-    insert(jti, fingerprint, exp);
-    return {true, ReceiptStatus::none};
+BookAnswer ReceiptBook::lookup(const Receipt& receipt, std::uint64_t ipHash, std::int64_t now) {
+    sweepSome(now);
+    Entry* entry = find(receipt.jti);
+    if (entry == nullptr) return {true, ReceiptStatus::none};
+    if (entry->fingerprint != receipt.fingerprint) return {false, ReceiptStatus::bad};
+    if (entry->state == State::revoked) return {false, ReceiptStatus::revoked};
+    // Checked under a key its id no longer names: the old answer says
+    // nothing about the key in use now.
+    if (entry->keyDigest != receipt.keyDigest) return {true, ReceiptStatus::none};
+    if (entry->state == State::bad) return {false, ReceiptStatus::bad};
+    return {false, admit(*entry, ipHash, now) ? ReceiptStatus::valid : ReceiptStatus::revoked};
 }
 
-ReceiptStatus ReceiptBook::complete(const Jti& jti, std::uint64_t fingerprint, bool ok,
-                                    std::uint64_t ipHash, std::int64_t now) {
-    Entry* entry = find(jti);
-    if (entry == nullptr || entry->fingerprint != fingerprint) return ReceiptStatus::bad;
-    if (!ok) {
-        // A revoked receipt keeps its revocation: as a bad entry it could be
-        // dropped from a full book and then admitted afresh.
-        if (entry->state != State::revoked) setState(*entry, State::bad);
+ReceiptStatus ReceiptBook::complete(const Receipt& receipt, bool ok, std::uint64_t ipHash,
+                                    std::int64_t now) {
+    sweepSome(now);
+    Entry* entry = find(receipt.jti);
+    if (entry == nullptr) {
+        makeRoom();
+        entry = &insert(receipt, ok ? State::verified : State::bad);
+    } else if (entry->fingerprint != receipt.fingerprint) {
         return ReceiptStatus::bad;
+    } else if (entry->state == State::revoked) {
+        // A revocation holds whatever a later check says.
+        return ok ? ReceiptStatus::revoked : ReceiptStatus::bad;
+    } else {
+        entry->keyDigest = receipt.keyDigest;
+        if (!ok) setState(*entry, State::bad);
     }
-    if (entry->state == State::pending) setState(*entry, State::verified);
+    if (!ok) return ReceiptStatus::bad;
     return admit(*entry, ipHash, now) ? ReceiptStatus::valid : ReceiptStatus::revoked;
 }
 

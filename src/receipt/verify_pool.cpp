@@ -49,6 +49,7 @@ void VerifyPool::stop() {
         std::lock_guard lock(mutex_);
         if (!ring_) return;
         stopping_ = true;
+        count_ = 0;
     }
     wake_.notify_all();
     for (unsigned i = 0; i < threadCount_; ++i) pthread_join(threads_[i], nullptr);

@@ -9,8 +9,8 @@
 #include <memory>
 #include <mutex>
 
+#include "common/completion_sink.hpp"
 #include "common/error.hpp"
-#include "receipt/completion_sink.hpp"
 #include "receipt/verify_job.hpp"
 
 namespace vorn {
@@ -39,8 +39,9 @@ public:
     // pool is not running. Loop thread.
     [[nodiscard]] bool submit(const VerifyJob& job);
 
-    // Lets the workers finish every queued job, joins them and frees the
-    // ring. Does nothing when not started.
+    // Drops the jobs still queued (the loop that would take their results
+    // has stopped), lets each worker finish the check in its hands, joins
+    // them and frees the ring. Does nothing when not started.
     void stop();
 
 private:

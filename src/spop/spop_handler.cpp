@@ -1,6 +1,7 @@
 #include "spop/spop_handler.hpp"
 
 #include <algorithm>
+#include <cassert>
 
 #include "spop/codec/frame_writer.hpp"
 #include "spop/codec/kv_reader.hpp"
@@ -61,11 +62,12 @@ std::span<const std::byte> writeAck(FrameWriter& writer, std::uint64_t streamId,
 // exchange; consumes what was answered. The frames handled in one call
 // share one clock reading, taken as the handler begins on them.
 void SpopHandler::onInput(ConnectionIo& connection) {
+    if (connection.context() != 0 && !appendParkedAnswer(connection)) return;
     const Nanos arrival = wallClockNanos();
     std::span<const std::byte> input = connection.input();
     std::size_t offset = 0;
     Next next = Next::frame;
-    while (next == Next::frame && !connection.parked()) {
+    while (next == Next::frame && !connection.inputPaused()) {
         CutFrame cut = cutFrame(input.subspan(offset));
         if (cut.status == CutFrame::Status::needMore) break;
         if (cut.status == CutFrame::Status::badLength) {
@@ -82,6 +84,21 @@ void SpopHandler::onInput(ConnectionIo& connection) {
         offset += cut.totalSize;
     }
     if (offset > 0) connection.consume(offset);
+}
+
+// The answer of the NOTIFY that was parked goes out before any frame that
+// came after it; false while there is no room for it yet.
+bool SpopHandler::appendParkedAnswer(ConnectionIo& connection) {
+    Parked& parked = parked_[connection.context() - 1];
+    assert(parked.answer);
+    if (!connection.reserveReply()) return false;
+    FrameWriter writer;
+    connection.appendReply(writeAck(writer, parked.streamId, parked.frameId, *parked.answer));
+    const NotifyReply answer = *parked.answer;
+    parked = {};
+    connection.setContext(0);
+    notify_.replied(answer);
+    return true;
 }
 
 // Answers with the smaller of HAProxy's max-frame-size and our frame limit
@@ -117,28 +134,31 @@ SpopHandler::Next SpopHandler::answerNotify(ConnectionIo& connection, const Fram
     auto reply = notify_.handleNotify(frame.payload, arrival);
     if (!reply) return Next::close;
     if (reply->parkedSlot) {
-        parked_[*reply->parkedSlot] = {connection.ref(), frame.streamId, frame.frameId};
-        connection.park(*reply->parkedSlot);
+        const std::uint16_t slot = *reply->parkedSlot;
+        assert(slot < parkingCapacity && parked_[slot].connection.connection == nullptr);
+        parked_[slot] = {connection.ref(), frame.streamId, frame.frameId, std::nullopt};
+        connection.setContext(std::uintptr_t{slot} + 1);
+        connection.pauseInput();
         return Next::none;
     }
     FrameWriter writer;
     connection.appendReply(writeAck(writer, frame.streamId, frame.frameId, *reply));
+    notify_.replied(*reply);
     return Next::frame;
 }
 
-void SpopHandler::resume(std::uint16_t slot, const NotifyReply& reply) {
+void SpopHandler::answerParked(std::uint16_t slot, const NotifyReply& reply) {
     Parked& parked = parked_[slot];
-    if (parked.connection.connection == nullptr) return;
-    FrameWriter writer;
-    ConnectionRef connection = parked.connection;
-    parked.connection = {};
-    connections_.unpark(connection, writeAck(writer, parked.streamId, parked.frameId, reply));
+    assert(parked.connection.connection != nullptr && !parked.answer);
+    parked.answer = reply;
+    connections_.resumeInput(parked.connection);
 }
 
-void SpopHandler::onClosed(std::optional<std::uint16_t> parkedSlot) {
-    if (!parkedSlot) return;
-    parked_[*parkedSlot].connection = {};
-    notify_.forgetParked(*parkedSlot);
+void SpopHandler::onClosed(std::uintptr_t context) {
+    if (context == 0) return;
+    const auto slot = static_cast<std::uint16_t>(context - 1);
+    parked_[slot] = {};
+    notify_.forgetParked(slot);
 }
 
 }  // namespace vorn

@@ -31,7 +31,8 @@ struct Receipt {
     std::uint16_t signingInputLength = 0;
     std::array<char, maxSigningInputLength> signingInput{};
     Signature signature{};
-    PublicKey publicKey{};  // copied from the key set, unaffected by a reload
+    PublicKey publicKey{};        // copied from the key set, unaffected by a reload
+    std::uint64_t keyDigest = 0;  // keyDigest(publicKey): which key a check was made with
 
     [[nodiscard]] std::string_view keyId() const { return {kid.data(), kidLength}; }
     [[nodiscard]] std::string_view signedText() const {

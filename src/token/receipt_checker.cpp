@@ -166,6 +166,7 @@ ReceiptCheck ReceiptChecker::check(std::string_view token, std::string_view host
     receipt.diff = payload.diff;
     receipt.fingerprint = wyhash(token);
     receipt.publicKey = *key;
+    receipt.keyDigest = keyDigest(*key);
     receipt.signingInputLength = static_cast<std::uint16_t>(segments->signingInput.size());
     std::ranges::copy(segments->signingInput, receipt.signingInput.begin());
     return receipt;

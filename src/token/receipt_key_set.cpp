@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "common/whole_file.hpp"
+#include "common/wyhash.hpp"
 #include "token/base64url.hpp"
 #include "token/key_id.hpp"
 #include "token/signature.hpp"
@@ -81,6 +82,10 @@ const PublicKey* ReceiptKeySet::lookup(std::string_view kid) const {
 
 bool ReceiptKeySet::insert(std::string_view kid, const PublicKey& key) {
     return keys_.try_emplace(std::string(kid), key).second;
+}
+
+std::uint64_t keyDigest(const PublicKey& key) {
+    return wyhash(std::string_view(reinterpret_cast<const char*>(key.data()), key.size()));
 }
 
 std::expected<ReceiptKeySet, Error> parseReceiptKeys(std::string_view text) {

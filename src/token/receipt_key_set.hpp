@@ -35,6 +35,11 @@ private:
     std::unordered_map<std::string, PublicKey, KidHash, std::equal_to<>> keys_;
 };
 
+// Tells keys apart in little room: a receipt checked under one key must not
+// pass for checked once its key id names another. Wyhash, seed 0; the keys
+// are the operator's, so no one can aim for a collision.
+[[nodiscard]] std::uint64_t keyDigest(const PublicKey& key);
+
 // Reads a key file's text: LF-separated lines, each trimmed of space, TAB
 // and CR; empty lines and lines starting with # are skipped; every other
 // line is "KID KEY" (fields separated by runs of space and TAB), KID 1-128

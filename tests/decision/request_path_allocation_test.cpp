@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -39,6 +40,13 @@ private:
     std::mutex mutex_;
     std::condition_variable done_;
     std::optional<std::pair<std::uint64_t, bool>> result_;
+};
+
+// Keeps the answer of a parked request.
+class Answers final : public ParkedNotifies {
+public:
+    void answerParked(std::uint16_t, const NotifyReply& reply) override { last = reply; }
+    std::optional<NotifyReply> last;
 };
 
 std::string payload(const std::string& path, const std::string& cookie, std::uint8_t host) {
@@ -73,7 +81,8 @@ TEST(RequestPath, AllocatesNothingOnceStartedReceiptsIncluded) {
     VerifyPool pool;
     ASSERT_TRUE(pool.start(1, completions));
     receipts->pool = &pool;
-    RequestDecision decision(state, *receipts);
+    Answers answers;
+    auto decision = std::make_unique<RequestDecision>(state, *receipts, answers);
 
     // The book learns the receipt once, through a worker.
     const auto now = std::chrono::duration_cast<std::chrono::seconds>(
@@ -81,12 +90,14 @@ TEST(RequestPath, AllocatesNothingOnceStartedReceiptsIncluded) {
                          .count();
     const std::string token =
         test::mint(test::headerJson("k1"), test::payloadJson(VORN_SITE_DOMAIN, now + 600));
-    auto parked = decision.handleNotify(bytesOf(payload("/o/r/issues", "bramble_pass=" + token, 1)),
-                                        wallClockNanos());
+    auto parked = decision->handleNotify(
+        bytesOf(payload("/o/r/issues", "bramble_pass=" + token, 1)), wallClockNanos());
     ASSERT_TRUE(parked && parked->parkedSlot);
     auto checked = completions.await();
     ASSERT_TRUE(checked && checked->second);
-    ASSERT_TRUE(decision.resume(*parked->parkedSlot, true));
+    decision->completeCheck(*parked->parkedSlot, true);
+    ASSERT_TRUE(answers.last && answers.last->receipt == ReceiptStatus::valid);
+    decision->replied(*answers.last);
 
     const std::vector<std::string> mix = {
         payload("/o/r/commit/0123456789abcdef0123456789abcdef01234567", "bramble_pass=" + token, 1),
@@ -100,8 +111,9 @@ TEST(RequestPath, AllocatesNothingOnceStartedReceiptsIncluded) {
     };
     auto runMix = [&] {
         for (const std::string& notify : mix) {
-            auto reply = decision.handleNotify(bytesOf(notify), wallClockNanos());
+            auto reply = decision->handleNotify(bytesOf(notify), wallClockNanos());
             ASSERT_TRUE(reply && !reply->parkedSlot);
+            decision->replied(*reply);
         }
     };
     runMix();

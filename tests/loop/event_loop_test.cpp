@@ -94,7 +94,7 @@ public:
         if (onInputHook) onInputHook(connection);
         connection.consume(connection.input().size());
     }
-    void onClosed(std::optional<std::uint16_t>) override { ++closed; }
+    void onClosed(std::uintptr_t) override { ++closed; }
     void onCompletion(const Completion& completion) override {
         if (completion.slot < commandBase) {
             completed.push_back(completion.slot);

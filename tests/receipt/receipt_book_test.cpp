@@ -14,10 +14,17 @@ constexpr std::int64_t t0 = 1'800'000'000;
 constexpr std::int64_t farExp = t0 + 86400;
 constexpr std::uint64_t fp = 0xf1f1;
 
-Jti jtiOf(std::uint32_t n) {
-    Jti jti{};
-    for (std::size_t i = 0; i < 4; ++i) jti[i] = std::byte(n >> (8 * i));
-    return jti;
+constexpr std::uint64_t keyA = 0x1a, keyB = 0x1b;
+
+// Receipt n (its jti holds n), as the checker hands it to the book.
+Receipt receiptOf(std::uint32_t n, std::int64_t exp = farExp, std::uint64_t key = keyA,
+                  std::uint64_t fingerprint = fp) {
+    Receipt receipt;
+    for (std::size_t i = 0; i < 4; ++i) receipt.jti[i] = std::byte(n >> (8 * i));
+    receipt.exp = exp;
+    receipt.keyDigest = key;
+    receipt.fingerprint = fingerprint;
+    return receipt;
 }
 
 ReceiptBook makeBook(std::uint32_t maxRequests = 600, std::uint8_t maxIps = 4) {
@@ -29,13 +36,13 @@ ReceiptBook makeBook(std::uint32_t maxRequests = 600, std::uint8_t maxIps = 4) {
 // The first request of a receipt: the book asks for a check, the check
 // succeeds.
 ReceiptStatus firstUse(ReceiptBook& book, std::uint32_t n, std::uint64_t ip, std::int64_t now) {
-    BookAnswer answer = book.lookup(jtiOf(n), fp, farExp, ip, now);
+    BookAnswer answer = book.lookup(receiptOf(n), ip, now);
     EXPECT_TRUE(answer.needsCheck);
-    return book.complete(jtiOf(n), fp, true, ip, now);
+    return book.complete(receiptOf(n), true, ip, now);
 }
 
-ReceiptStatus use(ReceiptBook& book, std::uint64_t ip, std::int64_t now) {
-    BookAnswer answer = book.lookup(jtiOf(1), fp, farExp, ip, now);
+ReceiptStatus use(ReceiptBook& book, std::uint64_t ip, std::int64_t now, std::uint32_t n = 1) {
+    BookAnswer answer = book.lookup(receiptOf(n), ip, now);
     EXPECT_FALSE(answer.needsCheck);
     return answer.status;
 }
@@ -172,119 +179,136 @@ TEST(ReceiptBook, AddressLimitMustLeaveAFreeSlot) {
 TEST(ReceiptBook, SecondTokenWithSameJtiIsBadAndLeavesTheFirst) {
     ReceiptBook book = makeBook();
     EXPECT_EQ(firstUse(book, 1, A, t0), S::valid);
-    BookAnswer other = book.lookup(jtiOf(1), fp + 1, farExp, A, t0);
-    EXPECT_FALSE(other.needsCheck);
-    EXPECT_EQ(other.status, S::bad);
-    EXPECT_EQ(book.complete(jtiOf(1), fp + 1, true, A, t0), S::bad);
+    const Receipt other = receiptOf(1, farExp, keyA, fp + 1);
+    BookAnswer answer = book.lookup(other, A, t0);
+    EXPECT_FALSE(answer.needsCheck);
+    EXPECT_EQ(answer.status, S::bad);
+    EXPECT_EQ(book.complete(other, true, A, t0), S::bad);
     EXPECT_EQ(use(book, A, t0 + 1), S::valid);
     EXPECT_EQ(book.entries(), 1u);
 }
 
-TEST(ReceiptBook, PendingReceiptAsksAgainAndBothCompletionsCount) {
+TEST(ReceiptBook, NothingEntersBeforeItsCheckAndEveryCheckCounts) {
     ReceiptBook book = makeBook(1);
-    EXPECT_TRUE(book.lookup(jtiOf(1), fp, farExp, A, t0).needsCheck);
-    EXPECT_TRUE(book.lookup(jtiOf(1), fp, farExp, A, t0).needsCheck);
-    EXPECT_EQ(book.complete(jtiOf(1), fp, true, A, t0), S::valid);  // not counted
-    EXPECT_EQ(book.complete(jtiOf(1), fp, true, A, t0), S::valid);
+    EXPECT_TRUE(book.lookup(receiptOf(1), A, t0).needsCheck);
+    EXPECT_TRUE(book.lookup(receiptOf(1), A, t0).needsCheck);
+    EXPECT_EQ(book.entries(), 0u);
+    EXPECT_EQ(book.complete(receiptOf(1), true, A, t0), S::valid);  // not counted
+    EXPECT_EQ(book.complete(receiptOf(1), true, A, t0), S::valid);
     EXPECT_EQ(use(book, A, t0), S::revoked);
+    EXPECT_EQ(book.entries(), 1u);
 }
 
 TEST(ReceiptBook, ForgedSignatureStaysBadWithoutAnotherCheck) {
     ReceiptBook book = makeBook();
-    EXPECT_TRUE(book.lookup(jtiOf(1), fp, farExp, A, t0).needsCheck);
-    EXPECT_EQ(book.complete(jtiOf(1), fp, false, A, t0), S::bad);
+    EXPECT_TRUE(book.lookup(receiptOf(1), A, t0).needsCheck);
+    EXPECT_EQ(book.complete(receiptOf(1), false, A, t0), S::bad);
     EXPECT_EQ(use(book, A, t0 + 1), S::bad);
     EXPECT_EQ(book.revokedTotal(), 0u);
 }
 
-TEST(ReceiptBook, RevokedStaysRevokedUntilSweptAfterExpiry) {
+// A check tells only of the key it was made with: under another key the
+// receipt is checked again, and the new answer counts, except that a
+// revocation holds under any key.
+TEST(ReceiptBook, AnotherKeyMeansAnotherCheck) {
     ReceiptBook book = makeBook(600, 1);
-    EXPECT_TRUE(book.lookup(jtiOf(1), fp, t0 + 100, A, t0).needsCheck);
-    EXPECT_EQ(book.complete(jtiOf(1), fp, true, A, t0), S::valid);
-    EXPECT_EQ(book.lookup(jtiOf(1), fp, t0 + 100, B, t0).status, S::revoked);
-    EXPECT_EQ(book.lookup(jtiOf(1), fp, t0 + 100, A, t0 + 99).status, S::revoked);
-    EXPECT_EQ(book.complete(jtiOf(1), fp, true, A, t0 + 99), S::revoked);
-    EXPECT_EQ(book.complete(jtiOf(1), fp, false, A, t0 + 99), S::bad);
-    EXPECT_EQ(book.lookup(jtiOf(1), fp, t0 + 100, A, t0 + 99).status, S::revoked);
+    EXPECT_EQ(firstUse(book, 1, A, t0), S::valid);
+    EXPECT_TRUE(book.lookup(receiptOf(1, farExp, keyB), A, t0 + 1).needsCheck);
+    EXPECT_EQ(book.complete(receiptOf(1, farExp, keyB), false, A, t0 + 1), S::bad);
+    EXPECT_EQ(book.lookup(receiptOf(1, farExp, keyB), A, t0 + 2).status, S::bad);
+    EXPECT_TRUE(book.lookup(receiptOf(1, farExp, keyA), A, t0 + 2).needsCheck);
+    EXPECT_EQ(book.complete(receiptOf(1, farExp, keyA), true, A, t0 + 2), S::valid);
+    EXPECT_EQ(use(book, A, t0 + 3), S::valid);
+
+    EXPECT_EQ(use(book, B, t0 + 4), S::revoked);
+    EXPECT_EQ(book.lookup(receiptOf(1, farExp, keyB), A, t0 + 5).status, S::revoked);
+    EXPECT_EQ(book.complete(receiptOf(1, farExp, keyB), true, A, t0 + 5), S::revoked);
+    EXPECT_EQ(book.complete(receiptOf(1, farExp, keyB), false, A, t0 + 5), S::bad);
+    EXPECT_EQ(use(book, A, t0 + 6), S::revoked);
     EXPECT_EQ(book.revokedTotal(), 1u);
-    EXPECT_TRUE(book.lookup(jtiOf(2), fp, farExp, A, t0 + 100).needsCheck);  // sweeps
-    EXPECT_EQ(book.entries(), 1u);
 }
 
-TEST(ReceiptBook, CompletionAfterSweepIsBad) {
-    ReceiptBook book = makeBook();
-    EXPECT_TRUE(book.lookup(jtiOf(1), fp, t0 + 10, A, t0).needsCheck);
-    EXPECT_TRUE(book.lookup(jtiOf(2), fp, farExp, A, t0 + 60).needsCheck);
-    EXPECT_EQ(book.entries(), 1u);
-    EXPECT_EQ(book.complete(jtiOf(1), fp, true, A, t0 + 60), S::bad);
-}
-
-TEST(ReceiptBook, SweepsExpiredEntriesAtMostOnceAMinute) {
-    ReceiptBook book = makeBook();
-    EXPECT_TRUE(book.lookup(jtiOf(1), fp, t0 + 10, A, t0).needsCheck);
-    EXPECT_TRUE(book.lookup(jtiOf(2), fp, t0 + 10, A, t0).needsCheck);
-    EXPECT_EQ(book.complete(jtiOf(2), fp, false, A, t0), S::bad);
-    EXPECT_TRUE(book.lookup(jtiOf(3), fp, farExp, A, t0 + 59).needsCheck);
-    EXPECT_EQ(book.entries(), 3u);
-    EXPECT_TRUE(book.lookup(jtiOf(4), fp, farExp, A, t0 + 60).needsCheck);
-    EXPECT_EQ(book.entries(), 2u);
-}
-
-TEST(ReceiptBook, PeriodicSweepKeepsBadEntries) {
-    ReceiptBook book = makeBook();
-    EXPECT_TRUE(book.lookup(jtiOf(1), fp, farExp, A, t0).needsCheck);
-    EXPECT_EQ(book.complete(jtiOf(1), fp, false, A, t0), S::bad);
-    EXPECT_TRUE(book.lookup(jtiOf(2), fp, farExp, A, t0 + 600).needsCheck);
-    EXPECT_EQ(book.entries(), 2u);
-    EXPECT_EQ(use(book, A, t0 + 601), S::bad);
-}
-
-TEST(ReceiptBook, FullBookOverloadsNewReceiptsOnly) {
-    ReceiptBook book = makeBook();
+// A book of capacity receipts, checked in order of their numbers: the
+// lowest are the least recently used.
+ReceiptBook fullBook() {
+    ReceiptBook book = makeBook(600, 1);
     for (std::uint32_t n = 1; n <= ReceiptBook::capacity; ++n) {
-        ASSERT_TRUE(book.lookup(jtiOf(n), fp, farExp, A, t0).needsCheck);
+        EXPECT_EQ(book.complete(receiptOf(n), true, A, t0), S::valid);
     }
     EXPECT_EQ(book.entries(), ReceiptBook::capacity);
-    BookAnswer extra = book.lookup(jtiOf(0), fp, farExp, A, t0 + 1);
-    EXPECT_FALSE(extra.needsCheck);
-    EXPECT_EQ(extra.status, S::overload);
-    EXPECT_EQ(book.complete(jtiOf(1), fp, true, A, t0 + 1), S::valid);
-    EXPECT_EQ(use(book, A, t0 + 2), S::valid);
-    EXPECT_TRUE(book.lookup(jtiOf(2), fp, farExp, A, t0 + 2).needsCheck);
+    return book;
+}
 
-    // A bad entry makes room for the next new receipt.
-    EXPECT_EQ(book.complete(jtiOf(3), fp, false, A, t0 + 2), S::bad);
-    EXPECT_TRUE(book.lookup(jtiOf(0), fp, farExp, A, t0 + 2).needsCheck);
-    EXPECT_EQ(book.lookup(jtiOf(ReceiptBook::capacity + 1), fp, farExp, A, t0 + 2).status,
-              S::overload);
+constexpr std::uint32_t fresh = ReceiptBook::capacity + 1;
+
+TEST(ReceiptBook, AFullBookDropsBadEntriesFirst) {
+    ReceiptBook book = fullBook();
+    EXPECT_EQ(book.complete(receiptOf(fresh), false, A, t0 + 1), S::bad);
     EXPECT_EQ(book.entries(), ReceiptBook::capacity);
+    EXPECT_TRUE(book.lookup(receiptOf(1), A, t0 + 1).needsCheck) << "least recently used went";
+    EXPECT_EQ(book.complete(receiptOf(fresh + 1), true, A, t0 + 1), S::valid);
+    EXPECT_EQ(book.lookup(receiptOf(fresh), A, t0 + 1).needsCheck, true) << "the bad one went";
+    EXPECT_EQ(use(book, A, t0 + 2, 2), S::valid);
+}
 
-    // Once they expire, everything goes.
-    EXPECT_TRUE(
-        book.lookup(jtiOf(ReceiptBook::capacity + 1), fp, farExp + 10, A, farExp).needsCheck);
-    EXPECT_EQ(book.entries(), 1u);
+TEST(ReceiptBook, AFullBookDropsTheLeastRecentlyUsedAndKeepsRevocations) {
+    ReceiptBook book = fullBook();
+    EXPECT_EQ(use(book, B, t0 + 1, 1), S::revoked);
+    EXPECT_EQ(use(book, A, t0 + 1, 2), S::valid);
+    for (std::uint32_t n = fresh; n < fresh + 3; ++n) {
+        EXPECT_EQ(book.complete(receiptOf(n), true, A, t0 + 2), S::valid);
+        EXPECT_EQ(use(book, A, t0 + 2, n), S::valid);
+    }
+    EXPECT_EQ(book.entries(), ReceiptBook::capacity);
+    EXPECT_EQ(use(book, A, t0 + 3, 1), S::revoked);
+    EXPECT_EQ(use(book, A, t0 + 3, 2), S::valid) << "used again, so kept";
+    for (std::uint32_t n : {3u, 4u, 5u})
+        EXPECT_TRUE(book.lookup(receiptOf(n), A, t0 + 3).needsCheck);
+    EXPECT_EQ(use(book, A, t0 + 3, 6), S::valid);
+}
+
+TEST(ReceiptBook, ABookOfRevocationsGivesWayOldestFirst) {
+    ReceiptBook book = makeBook(600, 1);
+    for (std::uint32_t n = 1; n <= ReceiptBook::capacity; ++n) {
+        ASSERT_EQ(book.complete(receiptOf(n), true, A, t0), S::valid);
+        ASSERT_EQ(use(book, B, t0, n), S::revoked);
+    }
+    EXPECT_EQ(book.complete(receiptOf(fresh), true, A, t0 + 1), S::valid);
+    EXPECT_TRUE(book.lookup(receiptOf(1), A, t0 + 1).needsCheck);
+    EXPECT_EQ(use(book, A, t0 + 1, 2), S::revoked);
+}
+
+// Expired entries go a bounded stretch at a time: one call looks at no more
+// than a few hundred, and a minute of calls covers the whole book.
+TEST(ReceiptBook, ExpiredEntriesAreWalkedAway) {
+    ReceiptBook book = makeBook();
+    for (std::uint32_t n = 1; n <= 60000; ++n) {
+        ASSERT_EQ(book.complete(receiptOf(n, n % 2 == 0 ? t0 + 10 : farExp), true, A, t0),
+                  S::valid);
+    }
+    (void)book.lookup(receiptOf(0), A, t0 + 10);
+    EXPECT_GT(book.entries(), 60000u - 600u);
+    for (int call = 0; call < 200; ++call) (void)book.lookup(receiptOf(0), A, t0 + 70);
+    EXPECT_EQ(book.entries(), 30000u);
+    EXPECT_EQ(use(book, A, t0 + 70, 1), S::valid);
+    EXPECT_TRUE(book.lookup(receiptOf(2), A, t0 + 70).needsCheck);
 }
 
 // Removing entries from the middle of probe runs must leave every other
-// entry findable: a lost entry would be entered again as new.
+// entry findable: a lost entry would be checked again and lose its counts.
 TEST(ReceiptBook, RemovalKeepsTheRestFindable) {
     ReceiptBook book = makeBook();
     constexpr std::uint32_t count = 60000;
     for (std::uint32_t n = 0; n < count; ++n) {
         const std::int64_t exp = n % 3 == 0 ? t0 + 100 : farExp;
-        ASSERT_TRUE(book.lookup(jtiOf(n), fp, exp, A, t0).needsCheck);
+        ASSERT_EQ(book.complete(receiptOf(n, exp), false, A, t0), S::bad);
     }
-    EXPECT_TRUE(book.lookup(jtiOf(count), fp, farExp, A, t0 + 100).needsCheck);
-    EXPECT_EQ(book.entries(), count - count / 3 + 1);
+    for (int call = 0; call < 200; ++call) (void)book.lookup(receiptOf(count), A, t0 + 100);
+    EXPECT_EQ(book.entries(), count - count / 3);
     for (std::uint32_t n = 0; n < count; ++n) {
-        if (n % 3 == 0) continue;
-        ASSERT_TRUE(book.lookup(jtiOf(n), fp, farExp, A, t0 + 100).needsCheck) << n;
+        const BookAnswer answer = book.lookup(receiptOf(n), A, t0 + 100);
+        ASSERT_EQ(answer.needsCheck, n % 3 == 0) << n;
     }
-    EXPECT_EQ(book.entries(), count - count / 3 + 1);
-    for (std::uint32_t n = 0; n < count; n += 3) {
-        ASSERT_TRUE(book.lookup(jtiOf(n), fp, farExp, A, t0 + 100).needsCheck);
-    }
-    EXPECT_EQ(book.entries(), count + 1);
 }
 
 TEST(ReceiptBook, AllocatesNothingAfterCreation) {
@@ -292,8 +316,9 @@ TEST(ReceiptBook, AllocatesNothingAfterCreation) {
     const std::size_t before = test::allocationCount();
     EXPECT_EQ(firstUse(book, 1, A, t0), S::valid);
     for (int i = 0; i < 100; ++i) EXPECT_EQ(use(book, B, t0 + 1), S::valid);
-    for (std::uint32_t n = 2; n < 1000; ++n) (void)book.lookup(jtiOf(n), fp, t0 + 5, A, t0);
-    (void)book.lookup(jtiOf(1000), fp, farExp, A, t0 + 100);
+    for (std::uint32_t n = 2; n < 1000; ++n)
+        (void)book.complete(receiptOf(n, t0 + 5), false, A, t0);
+    (void)book.lookup(receiptOf(1000), A, t0 + 100);
     EXPECT_EQ(test::allocationCount(), before);
 }
 

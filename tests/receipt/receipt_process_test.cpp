@@ -1,6 +1,7 @@
 // Pass receipts against the real daemon: each status in the ACK, the verdict
-// line and the counters; revocation; every parking slot taken; reloads of
-// the key file; the signature workers' threads.
+// line and the counters; revocation; every parking slot taken and a flood of
+// forged tokens, with signature checks held back; reloads of the key file;
+// the signature workers' threads.
 
 #include <dirent.h>
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/log_line.hpp"
@@ -141,39 +143,91 @@ TEST_F(Receipts, AForgedSignatureIsCheckedOnceAndStaysBad) {
         << "only the first request waited for a signature check";
 }
 
-TEST_F(Receipts, WhenEveryParkingSlotIsTakenTheNextRequestIsOverload) {
-    const std::string hold = files.file("hold");
-    std::ofstream(hold) << "";
-    // Each parked connection keeps a 64 KiB chunk for its reply: 1024 of
-    // them need more than the default budget's 1024 chunks.
-    start({"--challenge=on", "--verify-threads=1", "--conn-memory=512"},
-          LaunchOptions{.environment = {"VORN_SPOA_TEST_HOLD_VERIFY=" + hold}});
-    std::vector<SpopClient> parked;
-    for (int i = 0; i < 1024; ++i) {
+// Requests whose signature checks are held back, one per connection, until
+// `parked` of them wait.
+class HeldChecks : public Receipts {
+protected:
+    const std::string holdFile = files.file("hold");
+    std::vector<SpopClient> clients;
+
+    void startHolding(std::vector<std::string> options) {
+        std::ofstream(holdFile) << "";
+        start(options, LaunchOptions{.environment = {"LD_PRELOAD=" VORN_HOLD_SIGNATURE_CHECKS,
+                                                     "VORN_TEST_HOLD_FILE=" + holdFile}});
+    }
+    void send(const std::string& token) {
         auto client = agent->connect();
-        ASSERT_TRUE(client && client->send(notify(1, 1, withToken(goodToken(jtiOf(i)))))) << i;
-        parked.push_back(std::move(*client));
+        ASSERT_TRUE(client && client->send(notify(1, 1, withToken(token))));
+        clients.push_back(std::move(*client));
     }
-    for (int i = 0; i < 500 && agent->metric("vorn_spoa_verify_pending") != 1024; ++i) {
-        std::this_thread::sleep_for(10ms);
+    bool waitParked(double parked) {
+        for (int i = 0; i < 500 && agent->metric("vorn_spoa_verify_pending") != parked; ++i) {
+            std::this_thread::sleep_for(10ms);
+        }
+        return agent->metric("vorn_spoa_verify_pending") == parked;
     }
-    EXPECT_EQ(agent->metric("vorn_spoa_verify_pending"), 1024);
+    std::string answerOf(SpopClient& client) {
+        auto reply = client.receive(10s);
+        if (!reply || !reply->is(FrameType::Ack)) return "no ACK";
+        return reply->vars["vorn_receipt"];
+    }
+};
+
+TEST_F(HeldChecks, EverySlotParksAtTheDefaultBudgetAndTheRestIsStillAnswered) {
+    startHolding({"--challenge=on", "--verify-threads=1"});
+    for (int i = 0; i < 1024; ++i) send(goodToken(jtiOf(i)));
+    ASSERT_TRUE(waitParked(1024));
     EXPECT_EQ(receiptOf(withToken(goodToken(jtiOf(1024)))), "overload");
+    VornCheck noCookie = withToken("");
+    noCookie.headers = headerBlock({{"host", VORN_SITE_DOMAIN}});
+    EXPECT_EQ(receiptOf(noCookie), "") << "answered, no receipt looked at";
 
     // A parked connection that closes gets nothing; the rest are answered.
-    parked.front() = std::move(parked.back());
-    parked.pop_back();
-    ::unlink(hold.c_str());
-    for (SpopClient& client : parked) {
-        auto reply = client.receive(10s);
-        ASSERT_TRUE(reply && reply->is(FrameType::Ack));
-        EXPECT_EQ(reply->vars["vorn_receipt"], "valid");
-    }
-    for (int i = 0; i < 500 && agent->metric("vorn_spoa_verify_pending") != 0; ++i) {
-        std::this_thread::sleep_for(10ms);
-    }
-    EXPECT_EQ(agent->metric("vorn_spoa_verify_pending"), 0);
+    clients.front() = std::move(clients.back());
+    clients.pop_back();
+    ::unlink(holdFile.c_str());
+    for (SpopClient& client : clients) ASSERT_EQ(answerOf(client), "valid");
+    EXPECT_TRUE(waitParked(0));
     EXPECT_EQ(agent->metric("vorn_spoa_receipts_total{status=\"valid\"}"), 1023);
+}
+
+// Tokens that are never checked leave nothing behind, so that no flood can
+// fill the book; each checked forgery takes one entry, and a fresh receipt
+// is good right after.
+TEST_F(HeldChecks, AFloodOfForgedTokensLeavesOnlyWhatWasChecked) {
+    startHolding({"--challenge=on", "--verify-threads=1"});
+    auto forged = [](int n) {
+        return mint(headerJson("k1"), payloadJson(VORN_SITE_DOMAIN, 4'000'000'000, jtiOf(n)), 2);
+    };
+    for (int i = 0; i < 1100; ++i) send(forged(i));
+    ASSERT_TRUE(waitParked(1024));
+    for (std::size_t i = 1024; i < clients.size(); ++i) EXPECT_EQ(answerOf(clients[i]), "overload");
+    EXPECT_EQ(agent->metric("vorn_spoa_receipt_book_entries"), 0);
+    ::unlink(holdFile.c_str());
+    for (std::size_t i = 0; i < 1024; ++i) ASSERT_EQ(answerOf(clients[i]), "bad") << i;
+    EXPECT_EQ(agent->metric("vorn_spoa_receipt_book_entries"), 1024);
+    EXPECT_EQ(receiptOf(withToken(goodToken(jtiOf(5000)))), "valid");
+}
+
+// A check made with a key that its id no longer names counts for nothing:
+// a reload that replaces the key makes a known receipt bad, and so it does
+// for one whose check was out during the reload.
+TEST_F(HeldChecks, AReplacedKeyUndoesTheOldCheck) {
+    startHolding({"--challenge=on"});
+    ::unlink(holdFile.c_str());
+    const std::string known = goodToken(jtiOf(1));
+    EXPECT_EQ(receiptOf(withToken(known)), "valid");
+    std::ofstream(holdFile) << "";
+    send(goodToken(jtiOf(2)));
+    ASSERT_TRUE(waitParked(1));
+    reloadWith("k1 " + publicKeyText(seedOf(2)) + "\n", "SIGHUP: 1 receipt key(s)");
+    ::unlink(holdFile.c_str());
+    EXPECT_EQ(answerOf(clients.front()), "bad");
+    EXPECT_EQ(receiptOf(withToken(known)), "bad");
+    EXPECT_EQ(
+        receiptOf(withToken(mint(headerJson("k1"),
+                                 payloadJson(VORN_SITE_DOMAIN, nowSeconds() + 600, jtiOf(3)), 2))),
+        "valid");
 }
 
 TEST_F(Receipts, AReloadKeepsTheKeysOnABadFileAndDropsThemOnAnEmptyOne) {

@@ -1,4 +1,4 @@
-#include "decision/receipt_state.hpp"
+#include "receipt/receipt_state.hpp"
 
 namespace vorn {
 
@@ -8,7 +8,7 @@ std::expected<ReceiptState, Error> ReceiptState::create(std::uint32_t maxRequest
     if (!checker) return std::unexpected(checker.error());
     auto book = ReceiptBook::create(maxRequests, maxIps);
     if (!book) return std::unexpected(book.error());
-    return ReceiptState{{}, std::move(*checker), std::move(*book), {}, nullptr};
+    return ReceiptState{{}, std::move(*checker), std::move(*book), nullptr};
 }
 
 }  // namespace vorn

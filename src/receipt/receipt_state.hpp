@@ -3,7 +3,6 @@
 #include <expected>
 
 #include "common/error.hpp"
-#include "decision/pending_requests.hpp"
 #include "receipt/receipt_book.hpp"
 #include "receipt/verify_pool.hpp"
 #include "token/receipt_checker.hpp"
@@ -12,8 +11,8 @@
 namespace vorn {
 
 // What the decision keeps to judge pass receipts: the current keys, the
-// token checker, the receipt book, the parked requests and the signature
-// workers (none while challenges are off). Belongs to the loop thread.
+// token checker, the receipt book and the signature workers (none while
+// challenges are off). Belongs to the loop thread.
 struct ReceiptState {
     // Reserves the checker's parser and the book (OutOfMemory).
     [[nodiscard]] static std::expected<ReceiptState, Error> create(std::uint32_t maxRequests,
@@ -22,7 +21,6 @@ struct ReceiptState {
     ReceiptKeySet keys;
     ReceiptChecker checker;
     ReceiptBook book;
-    PendingRequests pending;
     VerifyPool* pool = nullptr;
 };
 
