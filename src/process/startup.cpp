@@ -9,6 +9,7 @@
 #include "process/agent.hpp"
 #include "process/command_line.hpp"
 #include "process/loop_completions.hpp"
+#include "process/standard_streams.hpp"
 
 namespace vorn {
 
@@ -118,6 +119,7 @@ int failWith(Error error) {
 }  // namespace
 
 int runDaemon(std::span<const char* const> arguments) {
+    if (auto opened = openMissingStandardStreams(); !opened) return failWith(opened.error());
     handleSigpipe();
     auto settings = parseCommandLine(arguments);
     if (!settings) {
