@@ -128,6 +128,9 @@ void connections(TextWriter& out, const StatsBlock& stats, const MetricsGauges& 
     header(out, "log_dropped_total", "counter",
            "Verdict log lines dropped because the log queue was full");
     sample(out, "log_dropped_total").number(stats.logDropped).byte('\n');
+    header(out, "log_messages_dropped_total", "counter",
+           "Ordinary log lines dropped because the log queue was full");
+    sample(out, "log_messages_dropped_total").number(gauges.logMessagesDropped).byte('\n');
 }
 
 void challenges(TextWriter& out, const StatsBlock& stats, const MetricsGauges& gauges) {

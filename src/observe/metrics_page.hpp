@@ -21,6 +21,7 @@ struct MetricsGauges {
     std::array<double, meterLevelCount> difficulty{};
     std::uint64_t receiptBookEntries = 0, receiptsRevoked = 0, verifyPending = 0;
     std::int64_t startTimeSeconds = 0;
+    std::uint64_t logMessagesDropped = 0;
     ChallengeMode challengeMode = ChallengeMode::off;
     MeterLevel challengeFrom = MeterLevel::calm, level = MeterLevel::calm;
     bool scorerEnabled = false;

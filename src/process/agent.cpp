@@ -3,6 +3,7 @@
 #include <string>
 
 #include "decision/decision_gauges.hpp"
+#include "observe/log.hpp"
 #include "observe/metrics_page.hpp"
 #include "receipt/load_receipt_keys.hpp"
 #include "scorer/model_loader.hpp"
@@ -50,6 +51,7 @@ std::expected<void, Error> Agent::render(TextWriter& out) {
     snapshot.add(loop_.stats());
     MetricsGauges gauges;
     gauges.startTimeSeconds = settings_.startTimeSeconds;
+    gauges.logMessagesDropped = logMessagesDropped();
     fillDecisionGauges(decision_, wallClockNanos(), gauges);
     fillReceiptGauges(receipts_, gauges);
     return renderMetrics(snapshot, gauges, out);

@@ -73,9 +73,9 @@ bool fillForGood(LogQueue& queue) {
     return false;
 }
 
-// With the ring full an ordinary line still reaches standard error, while a
-// verdict line is dropped and counted.
-TEST(Log, FullRingWritesOrdinaryLinesDirectlyAndDropsVerdicts) {
+// With the ring full nothing is written on the producer's thread: the
+// ordinary line and the verdict line are both dropped and counted.
+TEST(Log, FullRingDropsAndCountsOrdinaryLinesAndVerdicts) {
     test::Pipe pipe;
     test::fillPipe(pipe.writeEnd());
     LogQueue queue(pipe.writeEnd());
@@ -84,19 +84,56 @@ TEST(Log, FullRingWritesOrdinaryLinesDirectlyAndDropsVerdicts) {
 
     test::StandardErrorCapture standardError;
     StatsBlock stats;
+    const std::uint64_t droppedBefore = logMessagesDropped();
     publishLogQueue(&queue);
     logMessage(LogLevel::warning, "ring full");
     logVerdict(VerdictRecord{.ip = "192.0.2.7", .verdict = Verdict::trap, .reason = Reason::bogus},
                LogVerdicts::all, stats);
     publishLogQueue(nullptr);
 
-    EXPECT_PRED2(isLine, standardError.taken(), "level=warning msg=\"ring full\"\n");
+    EXPECT_EQ(standardError.taken(), "");
+    EXPECT_EQ(logMessagesDropped(), droppedBefore + 1);
     EXPECT_EQ(stats.logDropped, 1u);
     auto output =
         std::async(std::launch::async, [&pipe] { return test::readUntilEof(pipe.readEnd()); });
     queue.stop();
     pipe.closeWrite();
-    EXPECT_EQ(output.get().find("event=verdict"), std::string::npos);
+    const std::string written = output.get();
+    EXPECT_EQ(written.find("event=verdict"), std::string::npos);
+    EXPECT_EQ(written.find("ring full"), std::string::npos);
+}
+
+// Verdict lines that fill the ring leave its reserve to ordinary lines.
+TEST(Log, OrdinaryLinesFindRoomAfterAFloodOfVerdicts) {
+    test::Pipe pipe;
+    test::fillPipe(pipe.writeEnd());
+    LogQueue queue(pipe.writeEnd());
+    ASSERT_TRUE(queue.start().has_value());
+    StatsBlock stats;
+    publishLogQueue(&queue);
+    const VerdictRecord record{.ip = "192.0.2.7", .verdict = Verdict::trap, .reason = Reason::bogus};
+    const std::uint64_t droppedBefore = logMessagesDropped();
+    for (int i = 0; i < 20'000 && stats.logDropped == 0; ++i) {
+        logVerdict(record, LogVerdicts::all, stats);
+    }
+    ASSERT_EQ(stats.logDropped, 1u);
+    for (int i = 0; i < 100; ++i) logMessage(LogLevel::info, "SIGHUP: reloaded");
+    logVerdict(record, LogVerdicts::all, stats);
+    publishLogQueue(nullptr);
+    EXPECT_EQ(logMessagesDropped(), droppedBefore);
+    EXPECT_EQ(stats.logDropped, 2u);
+
+    auto output =
+        std::async(std::launch::async, [&pipe] { return test::readUntilEof(pipe.readEnd()); });
+    queue.stop();
+    pipe.closeWrite();
+    const std::string written = output.get();
+    std::size_t messages = 0;
+    for (std::size_t at = written.find("SIGHUP: reloaded"); at != std::string::npos;
+         at = written.find("SIGHUP: reloaded", at + 1)) {
+        ++messages;
+    }
+    EXPECT_EQ(messages, 100u);
 }
 
 }  // namespace

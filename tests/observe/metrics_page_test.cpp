@@ -150,6 +150,9 @@ vorn_spoa_buffer_waits_total 0
 # HELP vorn_spoa_log_dropped_total Verdict log lines dropped because the log queue was full
 # TYPE vorn_spoa_log_dropped_total counter
 vorn_spoa_log_dropped_total 0
+# HELP vorn_spoa_log_messages_dropped_total Ordinary log lines dropped because the log queue was full
+# TYPE vorn_spoa_log_messages_dropped_total counter
+vorn_spoa_log_messages_dropped_total 0
 # HELP vorn_spoa_receipts_total Requests carrying a bramble_pass cookie, by outcome
 # TYPE vorn_spoa_receipts_total counter
 vorn_spoa_receipts_total{status="valid"} 0
@@ -318,6 +321,7 @@ MetricsGauges saturatedGauges() {
     gauges.classRate.fill(most / 16);
     gauges.classDistinctIps.fill(most);
     gauges.expensiveShare = 1.0 / 11;
+    gauges.logMessagesDropped = most;
     gauges.receiptKeys = gauges.receiptBookEntries = gauges.receiptsRevoked = most;
     gauges.verifyPending = most;
     gauges.startTimeSeconds = std::numeric_limits<std::int64_t>::min();
