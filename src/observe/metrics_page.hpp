@@ -28,6 +28,7 @@ struct MetricsGauges {
     std::optional<std::uint32_t> backlog;  // the backlog family is written only when present
     std::array<std::uint64_t, pathClassCount> classRate{}, classDistinctIps{};
     double expensiveShare = 0;
+    std::array<std::uint64_t, pathClassCount> addressesDropped{}, addressCapacity{};
 };
 
 // Writes the whole page in the Prometheus text format 0.0.4. WriteFailed

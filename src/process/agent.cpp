@@ -23,11 +23,12 @@ ChallengePolicy challengePolicyFrom(const Settings& settings) {
 
 }  // namespace
 
-Agent::Agent(const Settings& settings, EventLoop& loop, ReceiptState receipts)
+Agent::Agent(const Settings& settings, EventLoop& loop, ReceiptState receipts, ClassWindows windows)
     : settings_(settings),
       loop_(loop),
       decision_(BacklogMeter(settings.backlogHot, settings.backlogSevere, settings.backlogHoldNs),
-                challengePolicyFrom(settings), settings.logVerdicts, loop.stats()),
+                std::move(windows), challengePolicyFrom(settings), settings.logVerdicts,
+                loop.stats()),
       receipts_(std::move(receipts)),
       requests_(decision_, receipts_),
       spop_(*this, loop),

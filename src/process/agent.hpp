@@ -19,7 +19,7 @@ namespace vorn {
 // metrics page renders. Belongs to the loop thread.
 class Agent final : public LoopHandler, public MetricsSource, public NotifyHandler {
 public:
-    Agent(const Settings& settings, EventLoop& loop, ReceiptState receipts);
+    Agent(const Settings& settings, EventLoop& loop, ReceiptState receipts, ClassWindows windows);
 
     [[nodiscard]] ConnectionHandler& spop() { return spop_; }
     [[nodiscard]] ConnectionHandler& metrics() { return metrics_; }

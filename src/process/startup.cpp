@@ -2,6 +2,7 @@
 
 #include <csignal>
 
+#include "decision/class_windows.hpp"
 #include "loop/connection_limits.hpp"
 #include "loop/event_loop.hpp"
 #include "observe/log.hpp"
@@ -48,7 +49,7 @@ void logSettings(const Settings& settings) {
     logMessage(LogLevel::info, message.view());
 }
 
-void logListeners(const Settings& settings, const EventLoop& loop) {
+void logLoopSummary(const Settings& settings, const EventLoop& loop) {
     LogMessage message;
     message.text("connection memory ")
         .number(settings.connMemoryBytes >> 20)
@@ -70,6 +71,18 @@ void logListeners(const Settings& settings, const EventLoop& loop) {
         message.text("metrics off");
     }
     logMessage(LogLevel::info, message.view());
+
+    message.clear();
+    const std::size_t perClass =
+        AddressTable::capacityFor(ClassWindows::addressSlotsFor(settings.addressMemoryBytes));
+    message.text("address memory ")
+        .number(settings.addressMemoryBytes >> 20)
+        .text(" MiB: up to ")
+        .number(perClass)
+        .text(" distinct addresses in each of ")
+        .number(pathClassCount)
+        .text(" path classes");
+    logMessage(LogLevel::info, message.view());
 }
 
 // Brings up the loop, its listeners and the SIGHUP watch, then runs it.
@@ -81,7 +94,9 @@ Error runLoop(const Settings& settings) {
     if (!loop) return loop.error();
     auto receipts = ReceiptState::create(settings.receiptMaxRequests, settings.receiptMaxIps);
     if (!receipts) return receipts.error();
-    Agent agent(settings, **loop, std::move(*receipts));
+    auto windows = ClassWindows::create(settings.addressMemoryBytes);
+    if (!windows) return windows.error();
+    Agent agent(settings, **loop, std::move(*receipts), std::move(*windows));
     (*loop)->setHandler(agent);
     if (auto opened = (*loop)->openSpopListener(settings.socketPath, agent.spop()); !opened) {
         return opened.error();
@@ -102,7 +117,7 @@ Error runLoop(const Settings& settings) {
         }
         agent.useVerifyPool(pool);
     }
-    logListeners(settings, **loop);
+    logLoopSummary(settings, **loop);
     Error error = (*loop)->run();
     // The workers stop first; closing connections then tells their
     // handlers, which the agent owns.

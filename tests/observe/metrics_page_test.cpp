@@ -124,6 +124,45 @@ vorn_spoa_class_dip10m{class="page"} 0
 vorn_spoa_class_dip10m{class="other"} 0
 # TYPE vorn_spoa_expensive_share gauge
 vorn_spoa_expensive_share 0.0000
+# HELP vorn_spoa_addresses_dropped_total New client addresses not recorded because the path class's address table was full
+# TYPE vorn_spoa_addresses_dropped_total counter
+vorn_spoa_addresses_dropped_total{class="expensive"} 0
+vorn_spoa_addresses_dropped_total{class="commitlist"} 0
+vorn_spoa_addresses_dropped_total{class="srcbranch"} 0
+vorn_spoa_addresses_dropped_total{class="feed"} 0
+vorn_spoa_addresses_dropped_total{class="tracker"} 0
+vorn_spoa_addresses_dropped_total{class="actions"} 0
+vorn_spoa_addresses_dropped_total{class="api"} 0
+vorn_spoa_addresses_dropped_total{class="gitproto"} 0
+vorn_spoa_addresses_dropped_total{class="runner"} 0
+vorn_spoa_addresses_dropped_total{class="page"} 0
+vorn_spoa_addresses_dropped_total{class="other"} 0
+# HELP vorn_spoa_address_table_entries Distinct client addresses held per path class, rolling 10m
+# TYPE vorn_spoa_address_table_entries gauge
+vorn_spoa_address_table_entries{class="expensive"} 0
+vorn_spoa_address_table_entries{class="commitlist"} 0
+vorn_spoa_address_table_entries{class="srcbranch"} 0
+vorn_spoa_address_table_entries{class="feed"} 0
+vorn_spoa_address_table_entries{class="tracker"} 0
+vorn_spoa_address_table_entries{class="actions"} 0
+vorn_spoa_address_table_entries{class="api"} 0
+vorn_spoa_address_table_entries{class="gitproto"} 0
+vorn_spoa_address_table_entries{class="runner"} 0
+vorn_spoa_address_table_entries{class="page"} 0
+vorn_spoa_address_table_entries{class="other"} 0
+# HELP vorn_spoa_address_table_capacity Distinct client addresses a path class's table holds at most, from --address-memory
+# TYPE vorn_spoa_address_table_capacity gauge
+vorn_spoa_address_table_capacity{class="expensive"} 0
+vorn_spoa_address_table_capacity{class="commitlist"} 0
+vorn_spoa_address_table_capacity{class="srcbranch"} 0
+vorn_spoa_address_table_capacity{class="feed"} 0
+vorn_spoa_address_table_capacity{class="tracker"} 0
+vorn_spoa_address_table_capacity{class="actions"} 0
+vorn_spoa_address_table_capacity{class="api"} 0
+vorn_spoa_address_table_capacity{class="gitproto"} 0
+vorn_spoa_address_table_capacity{class="runner"} 0
+vorn_spoa_address_table_capacity{class="page"} 0
+vorn_spoa_address_table_capacity{class="other"} 0
 # TYPE vorn_spoa_scorer_enabled gauge
 vorn_spoa_scorer_enabled 0
 # TYPE vorn_spoa_reloads_total counter
@@ -256,6 +295,23 @@ TEST(MetricsPage, ScoresAndShare) {
     EXPECT_NE(page.find("\nvorn_spoa_expensive_share 0.6667\n"), std::string::npos);
 }
 
+TEST(MetricsPage, AddressTablesByClass) {
+    MetricsGauges gauges = defaultGauges();
+    gauges.classDistinctIps[indexOf(PathClass::page)] = 285'975;
+    gauges.addressesDropped[indexOf(PathClass::page)] = 12;
+    gauges.addressCapacity.fill(285'975);
+    gauges.logMessagesDropped = 3;
+    const std::string page = render(freshStats(), gauges);
+    for (const char* line : {"\nvorn_spoa_class_dip10m{class=\"page\"} 285975\n",
+                             "\nvorn_spoa_addresses_dropped_total{class=\"page\"} 12\n"
+                             "vorn_spoa_addresses_dropped_total{class=\"other\"} 0\n",
+                             "\nvorn_spoa_address_table_entries{class=\"page\"} 285975\n",
+                             "\nvorn_spoa_address_table_capacity{class=\"expensive\"} 285975\n",
+                             "\nvorn_spoa_log_messages_dropped_total 3\n"}) {
+        EXPECT_NE(page.find(line), std::string::npos) << line;
+    }
+}
+
 TEST(MetricsPage, BacklogFamilyOnlyWhenKnown) {
     MetricsGauges gauges = defaultGauges();
     gauges.backlog = 42;
@@ -320,6 +376,8 @@ MetricsGauges saturatedGauges() {
     gauges.backlog = std::numeric_limits<std::uint32_t>::max();
     gauges.classRate.fill(most / 16);
     gauges.classDistinctIps.fill(most);
+    gauges.addressesDropped.fill(most);
+    gauges.addressCapacity.fill(most);
     gauges.expensiveShare = 1.0 / 11;
     gauges.logMessagesDropped = most;
     gauges.receiptKeys = gauges.receiptBookEntries = gauges.receiptsRevoked = most;

@@ -39,7 +39,7 @@ bool RunningAgent::watchesStandardError(const LaunchOptions& options) {
 bool RunningAgent::waitForLastStartupLine() {
     return process_.waitForLine([](std::string_view line) {
         auto message = messageOf(line);
-        return message && (message->starts_with("metrics on ") || *message == "metrics off");
+        return message && message->starts_with("address memory ");
     });
 }
 
