@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "support/metrics_page.hpp"
 #include "support/running_agent.hpp"
@@ -28,24 +28,13 @@ VornCheck fromAddress(std::uint32_t index) {
     return check;
 }
 
-// One NOTIFY from each address in [first, first + count), a batch of them
-// at a time, every ACK read.
+// One NOTIFY from each address in [first, first + count).
 bool decideFrom(SpopClient& client, std::uint32_t first, std::uint32_t count) {
-    constexpr std::uint32_t batch = 100;
-    for (std::uint32_t sent = 0; sent < count; sent += batch) {
-        const std::uint32_t size = std::min(batch, count - sent);
-        Bytes frames;
-        for (std::uint32_t i = 0; i < size; ++i) {
-            const std::uint32_t index = first + sent + i;
-            frames += notify(index + 1, 1, fromAddress(index));
-        }
-        if (!client.send(frames)) return false;
-        for (std::uint32_t i = 0; i < size; ++i) {
-            auto ack = client.receive();
-            if (!ack || !ack->is(FrameType::Ack)) return false;
-        }
+    std::vector<VornCheck> checks;
+    for (std::uint32_t index = first; index < first + count; ++index) {
+        checks.push_back(fromAddress(index));
     }
-    return true;
+    return client.decideAll(checks);
 }
 
 struct PageFigures {

@@ -94,16 +94,6 @@ TEST(ClassWindows, ShiftForgetsAddressesWithTheSlotOfTheirLastRequest) {
 // Eight places a class: six addresses.
 constexpr std::uint64_t tinyAddressMemory = 8 * AddressTable::bytesPerSlot * pathClassCount;
 
-TEST(ClassWindows, SplitsTheAddressMemoryEquallyOverTheClasses) {
-    EXPECT_EQ(ClassWindows::addressSlotsFor(tinyAddressMemory), 8u);
-    EXPECT_EQ(ClassWindows::addressSlotsFor(48 << 20), 381'300u);
-    EXPECT_EQ(AddressTable::capacityFor(381'300), 285'975u);
-    ClassWindows windows = *ClassWindows::create(tinyAddressMemory);
-    for (std::size_t c = 0; c < pathClassCount; ++c) {
-        EXPECT_EQ(windows.addressCapacity(static_cast<PathClass>(c)), 6u);
-    }
-}
-
 // A full table still counts every request in the rate, refreshes the
 // addresses it holds and drops new ones, until they expire ten minutes on.
 TEST(ClassWindows, FullTableCountsTheRequestButNotANewAddress) {

@@ -16,21 +16,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Sends `count` NOTIFYs over `client`, a batch at a time, and reads their
-// ACKs; false at the first one missing.
-bool decideMany(SpopClient& client, int count) {
-    constexpr int batch = 100;
-    std::uint64_t id = 1000;
-    for (int sent = 0; sent < count; sent += batch) {
-        Bytes frames;
-        for (int i = 0; i < batch; ++i) frames += notify(++id, 1, VornCheck{});
-        if (!client.send(frames)) return false;
-        for (int i = 0; i < batch; ++i) {
-            auto ack = client.receive();
-            if (!ack || !ack->is(FrameType::Ack)) return false;
-        }
-    }
-    return true;
+bool decideMany(SpopClient& client, std::size_t count) {
+    return client.decideAll(std::vector<VornCheck>(count));
 }
 
 // Sends SIGHUP and waits until the reload shows on the metrics page.

@@ -103,38 +103,5 @@ TEST(Log, FullRingDropsAndCountsOrdinaryLinesAndVerdicts) {
     EXPECT_EQ(written.find("ring full"), std::string::npos);
 }
 
-// Verdict lines that fill the ring leave its reserve to ordinary lines.
-TEST(Log, OrdinaryLinesFindRoomAfterAFloodOfVerdicts) {
-    test::Pipe pipe;
-    test::fillPipe(pipe.writeEnd());
-    LogQueue queue(pipe.writeEnd());
-    ASSERT_TRUE(queue.start().has_value());
-    StatsBlock stats;
-    publishLogQueue(&queue);
-    const VerdictRecord record{.ip = "192.0.2.7", .verdict = Verdict::trap, .reason = Reason::bogus};
-    const std::uint64_t droppedBefore = logMessagesDropped();
-    for (int i = 0; i < 20'000 && stats.logDropped == 0; ++i) {
-        logVerdict(record, LogVerdicts::all, stats);
-    }
-    ASSERT_EQ(stats.logDropped, 1u);
-    for (int i = 0; i < 100; ++i) logMessage(LogLevel::info, "SIGHUP: reloaded");
-    logVerdict(record, LogVerdicts::all, stats);
-    publishLogQueue(nullptr);
-    EXPECT_EQ(logMessagesDropped(), droppedBefore);
-    EXPECT_EQ(stats.logDropped, 2u);
-
-    auto output =
-        std::async(std::launch::async, [&pipe] { return test::readUntilEof(pipe.readEnd()); });
-    queue.stop();
-    pipe.closeWrite();
-    const std::string written = output.get();
-    std::size_t messages = 0;
-    for (std::size_t at = written.find("SIGHUP: reloaded"); at != std::string::npos;
-         at = written.find("SIGHUP: reloaded", at + 1)) {
-        ++messages;
-    }
-    EXPECT_EQ(messages, 100u);
-}
-
 }  // namespace
 }  // namespace vorn

@@ -295,23 +295,6 @@ TEST(MetricsPage, ScoresAndShare) {
     EXPECT_NE(page.find("\nvorn_spoa_expensive_share 0.6667\n"), std::string::npos);
 }
 
-TEST(MetricsPage, AddressTablesByClass) {
-    MetricsGauges gauges = defaultGauges();
-    gauges.classDistinctIps[indexOf(PathClass::page)] = 285'975;
-    gauges.addressesDropped[indexOf(PathClass::page)] = 12;
-    gauges.addressCapacity.fill(285'975);
-    gauges.logMessagesDropped = 3;
-    const std::string page = render(freshStats(), gauges);
-    for (const char* line : {"\nvorn_spoa_class_dip10m{class=\"page\"} 285975\n",
-                             "\nvorn_spoa_addresses_dropped_total{class=\"page\"} 12\n"
-                             "vorn_spoa_addresses_dropped_total{class=\"other\"} 0\n",
-                             "\nvorn_spoa_address_table_entries{class=\"page\"} 285975\n",
-                             "\nvorn_spoa_address_table_capacity{class=\"expensive\"} 285975\n",
-                             "\nvorn_spoa_log_messages_dropped_total 3\n"}) {
-        EXPECT_NE(page.find(line), std::string::npos) << line;
-    }
-}
-
 TEST(MetricsPage, BacklogFamilyOnlyWhenKnown) {
     MetricsGauges gauges = defaultGauges();
     gauges.backlog = 42;
