@@ -27,7 +27,7 @@ public:
     static constexpr std::size_t batchCapacity = 65'536;
     // The end of the ring that verdict lines may not take: a flood of them,
     // or a reader that stopped, still leaves room for the daemon's own
-    // messages (sixteen of the longest, hundreds of the usual).
+    // messages (fifteen of the longest, hundreds of the usual).
     static constexpr std::size_t messageReserve = 65'536;
 
     enum class LineKind : std::uint8_t { verdict, message };

@@ -63,7 +63,6 @@ TEST_P(Script, RecordsRefreshesAndDrops) {
     EXPECT_EQ(table.dropped(), GetParam().dropped);
 }
 
-constexpr Outcome recorded = Outcome::recorded;
 constexpr Outcome refreshed = Outcome::refreshed;
 constexpr Outcome dropped = Outcome::dropped;
 
