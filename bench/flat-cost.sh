@@ -7,17 +7,28 @@
 #   idle       10,000 idle connections open beside the active ones
 #   addresses  after 1,000,000 requests from distinct addresses
 #   receipts   after 100,000 distinct receipts, each checked once and kept
+#   rotation   after 3,000,000 requests from distinct IPv6 addresses, 16 in
+#              flight on each of 8 connections, as a client rotating through
+#              its /64 would send them: over the forge's paths (every class
+#              table fills), then all for one expensive path (one table);
+#              also prints the answers the daemon took more than 50 ms for,
+#              from its own histogram
 #
-#   bench/flat-cost.sh [idle|addresses|receipts]...   (default: all three)
+#   bench/flat-cost.sh [idle|addresses|receipts|rotation]...   (default: all)
 #
-# Needs build/vorn-spoa, build/vorn-receipt, build-bench/vorn-load (make
-# bench) and spop-load (SPOP_LOAD, default /tmp/bench-build/spop-load, built
-# by the protocol benchmark's baseline.sh).
+# The resident size is the daemon's after the case, and its peak. Needs
+# build/vorn-spoa (VORN_SPOA to measure another build), build/vorn-receipt,
+# build-bench/vorn-load (make bench), curl, and spop-load (SPOP_LOAD,
+# default /tmp/bench-build/spop-load, built by the protocol benchmark's
+# baseline.sh). The rotation case serves metrics on 127.0.0.1:METRICS_PORT
+# (default 19190).
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 SPOP_LOAD=${SPOP_LOAD:-/tmp/bench-build/spop-load}
 RUNS=${RUNS:-3}
+VORN_SPOA=${VORN_SPOA:-$ROOT/build/vorn-spoa}
+METRICS_PORT=${METRICS_PORT:-19190}
 WORK=$(mktemp -d)
 SOCK=$WORK/agent.sock
 AGENT=
@@ -41,7 +52,7 @@ wait_for() {  # wait_for SECONDS COMMAND...
 
 start_agent() {
   rm -f "$SOCK"
-  taskset -c 0 "$ROOT/build/vorn-spoa" --socket="$SOCK" --metrics=off --log-verdicts=none "$@" \
+  taskset -c 0 "$VORN_SPOA" --socket="$SOCK" --metrics=off --log-verdicts=none "$@" \
     2>"$WORK/agent.log" &
   AGENT=$!
   wait_for 10 test -S "$SOCK"
@@ -62,9 +73,19 @@ measure() {
 }
 
 report() {  # report CASE BEFORE AFTER
-  local rss; rss=$(awk '/^VmRSS/ {print $2}' "/proc/$AGENT/status")
-  awk -v c="$1" -v b="$2" -v a="$3" -v r="$rss" \
-    'BEGIN {printf "| %s | %.2f us | %.2f us | %+.0f %% | %.1f MiB |\n", c, b, a, (a / b - 1) * 100, r / 1024}'
+  local rss peak
+  rss=$(awk '/^VmRSS/ {print $2}' "/proc/$AGENT/status")
+  peak=$(awk '/^VmHWM/ {print $2}' "/proc/$AGENT/status")
+  awk -v c="$1" -v b="$2" -v a="$3" -v r="$rss" -v p="$peak" \
+    'BEGIN {printf "| %s | %.2f us | %.2f us | %+.0f %% | %.1f MiB | %.1f MiB |\n", c, b, a, (a / b - 1) * 100, r / 1024, p / 1024}'
+}
+
+# Answers above the histogram's last bound, 50 ms, of all direct answers.
+slow_answers() {
+  curl -sf "127.0.0.1:$METRICS_PORT/metrics" | awk '
+    /^vorn_spoa_notify_seconds_bucket\{path="direct",le="0.05"\}/ {within = $2}
+    /^vorn_spoa_notify_seconds_bucket\{path="direct",le="\+Inf"\}/ {all = $2}
+    END {printf "%d of %d answers took more than 50 ms", all - within, all}'
 }
 
 case_idle() {
@@ -98,8 +119,26 @@ case_receipts() {
   stop_agent
 }
 
-echo "| case | CPU per ACK before | after | change | resident after |"
-echo "|---|---|---|---|---|"
-for c in "${@:-idle addresses receipts}"; do
+rotate() {  # rotate TITLE [vorn-load options]
+  start_agent --metrics="127.0.0.1:$METRICS_PORT"
+  local title=$1; shift
+  local before; before=$(measure)
+  "$ROOT/build-bench/vorn-load" --socket="$SOCK" --connections=8 --depth=16 --addresses=3000000 \
+    --ipv6=1 --seconds=600 "$@" >"$WORK/rotation.out"
+  report "$title" "$before" "$(measure)"
+  NOTES+="$title: $(slow_answers); vorn-load: $(tail -n +2 "$WORK/rotation.out" | head -1)"$'\n'
+  stop_agent
+}
+
+case_rotation() {
+  rotate "3,000,000 IPv6 addresses, pipelined, every class"
+  rotate "3,000,000 IPv6 addresses, pipelined, one class" --path=/alice/vorn/commit/3f2a9c1e
+}
+
+NOTES=
+echo "| case | CPU per ACK before | after | change | resident after | peak |"
+echo "|---|---|---|---|---|---|"
+for c in "${@:-idle addresses receipts rotation}"; do
   for one in $c; do "case_$one"; done
 done
+printf "%s" "$NOTES"

@@ -1,14 +1,20 @@
 // vorn-load: opens SPOP connections to a running vorn-spoa, says HELLO on
 // each, then sends NOTIFYs with a mix of forge requests for a while, one
-// outstanding per connection as HAProxy does, and prints the request rate and
-// the NOTIFY-to-ACK latency percentiles seen from the client side.
+// outstanding per connection as HAProxy does (or --depth=N, pipelined), and
+// prints the request rate and the NOTIFY-to-ACK latency percentiles seen from
+// the client side.
 //
 //   vorn-load --socket=/var/run/vorn-spoa.sock --connections=8 --seconds=10
+//
+//   --depth=N         keeps N NOTIFYs in flight on each connection (default 1)
 //
 // It also sets the daemon up for measurements of its flat cost:
 //   --idle=N          holds N more connections open, HELLO said, idle
 //                     (with --connections=0, only those, for --seconds)
 //   --addresses=N     sends N requests, each from an address of its own
+//                     (10.x.y.z; with --ipv6=1 from 2001:db8::/64, as a
+//                     client rotating through its prefix would), over the
+//                     forge's paths or, with --path=P, all for P
 //   --receipts=N --key=FILE
 //                     sends N requests, each with a receipt of its own minted
 //                     with the private key FILE (vorn-receipt keygen)
@@ -48,7 +54,10 @@ struct Options {
     unsigned idle = 0;
     unsigned addresses = 0;
     unsigned receipts = 0;
+    unsigned depth = 1;  // NOTIFYs in flight per connection
+    bool ipv6 = false;
     std::string key;
+    std::string path;  // --addresses: every request's path, when set
 };
 
 std::optional<unsigned> parseCount(std::string_view text) {
@@ -63,8 +72,13 @@ bool applyOption(std::string_view argument, Options& options) {
     if (equals == std::string_view::npos) return false;
     auto name = argument.substr(0, equals);
     auto value = argument.substr(equals + 1);
-    if ((name == "--socket" || name == "--key") && !value.empty()) {
-        (name == "--socket" ? options.socket : options.key) = std::string(value);
+    if (name == "--ipv6" && (value == "0" || value == "1")) {
+        options.ipv6 = value == "1";
+        return true;
+    }
+    if ((name == "--socket" || name == "--key" || name == "--path") && !value.empty()) {
+        (name == "--socket" ? options.socket : name == "--key" ? options.key : options.path) =
+            std::string(value);
         return true;
     }
     auto count = parseCount(value);
@@ -73,7 +87,7 @@ bool applyOption(std::string_view argument, Options& options) {
          {std::pair{"--connections", &options.connections},
           std::pair{"--seconds", &options.seconds}, std::pair{"--idle", &options.idle},
           std::pair{"--addresses", &options.addresses},
-          std::pair{"--receipts", &options.receipts}}) {
+          std::pair{"--receipts", &options.receipts}, std::pair{"--depth", &options.depth}}) {
         if (name == option) {
             *field = *count;
             return true;
@@ -90,7 +104,8 @@ std::optional<Options> parseOptions(std::span<char*> arguments) {
             return std::nullopt;
         }
     }
-    if (options.seconds == 0 || (options.connections == 0 && options.idle == 0)) {
+    if (options.seconds == 0 || options.depth == 0 ||
+        (options.connections == 0 && options.idle == 0)) {
         std::fprintf(stderr, "vorn-load: nothing to do\n");
         return std::nullopt;
     }
@@ -196,16 +211,26 @@ std::optional<std::uint64_t> fillIndex(const Options& options, unsigned connecti
     return index;
 }
 
-// Address `index` is 10.x.y.z: up to 16,777,216 distinct addresses.
+// Address `index` is 10.x.y.z (up to 16,777,216 distinct addresses), or with
+// --ipv6 2001:db8::/64 with the index in the low bytes.
+VornCheck::Ip addressOf(const Options& options, std::uint64_t index) {
+    if (!options.ipv6) {
+        return Ipv4Bytes{10, static_cast<std::uint8_t>(index >> 16),
+                         static_cast<std::uint8_t>(index >> 8), static_cast<std::uint8_t>(index)};
+    }
+    Ipv6Bytes address{0x20, 0x01, 0x0d, 0xb8};
+    for (std::size_t i = 0; i < 8; ++i) address[15 - i] = static_cast<std::uint8_t>(index >> (8 * i));
+    return address;
+}
+
 RequestSource addressSource(const Options& options) {
     return [&options](unsigned connection, std::uint64_t n) -> std::optional<Bytes> {
         auto index = fillIndex(options, connection, n, options.addresses);
         if (!index) return std::nullopt;
         VornCheck check;
-        check.ip =
-            Ipv4Bytes{10, static_cast<std::uint8_t>(*index >> 16),
-                      static_cast<std::uint8_t>(*index >> 8), static_cast<std::uint8_t>(*index)};
-        check.path = std::string(forgePaths[*index % std::size(forgePaths)]);
+        check.ip = addressOf(options, *index);
+        check.path = options.path.empty() ? std::string(forgePaths[*index % std::size(forgePaths)])
+                                          : options.path;
         check.headers = headerBlock(clientHeaders(0));
         return messageList({check.message()});
     };
@@ -236,8 +261,8 @@ struct ConnectionResult {
 };
 
 // One connection: HELLO, wait for the others, then NOTIFY after NOTIFY for
-// the given time or until its share is sent, each sent only once the
-// previous one's ACK is in.
+// the given time or until its share is sent, keeping --depth of them in
+// flight: the next is sent each time an ACK is in. ACKs come in order.
 void runConnection(const Options& options, const RequestSource& source, unsigned connection,
                    std::latch& ready, ConnectionResult& result) {
     auto client = SpopClient::connect(options.socket);
@@ -245,17 +270,26 @@ void runConnection(const Options& options, const RequestSource& source, unsigned
     ready.arrive_and_wait();
     if (result.failed) return;
     auto stop = Clock::now() + std::chrono::seconds(options.seconds);
-    for (std::uint64_t id = 1; Clock::now() < stop; ++id) {
-        std::optional<Bytes> payload = source(connection, id - 1);
-        if (!payload) return;
-        auto request = frame(FrameType::Notify, finFlag, id, id, *payload);
-        auto sent = Clock::now();
-        auto ack = client->send(request) ? client->receive() : std::nullopt;
-        if (!ack || !ack->is(FrameType::Ack) || ack->streamId != id) {
+    std::vector<Clock::time_point> sentAt(options.depth);
+    std::uint64_t sent = 0;
+    bool more = true;
+    auto sendNext = [&] {
+        std::optional<Bytes> payload = source(connection, sent);
+        if (!payload || Clock::now() >= stop) return false;
+        ++sent;
+        sentAt[sent % options.depth] = Clock::now();
+        return client->send(frame(FrameType::Notify, finFlag, sent, sent, *payload));
+    };
+    while (more && sent < options.depth) more = sendNext();
+    for (std::uint64_t answered = 1; answered <= sent; ++answered) {
+        auto ack = client->receive();
+        if (!ack || !ack->is(FrameType::Ack) || ack->streamId != answered) {
             result.failed = true;
             return;
         }
-        result.latenciesNs.push_back(std::chrono::nanoseconds(Clock::now() - sent).count());
+        const auto latency = Clock::now() - sentAt[answered % options.depth];
+        result.latenciesNs.push_back(std::chrono::nanoseconds(latency).count());
+        if (more) more = sendNext();
     }
 }
 

@@ -20,6 +20,7 @@
 #include "decision/verdict_rules.hpp"
 #include "observe/metrics_page.hpp"
 #include "observe/verdict_log.hpp"
+#include "process/settings.hpp"
 #include "receipt/receipt_book.hpp"
 #include "spop/codec/frame.hpp"
 #include "spop/codec/frame_writer.hpp"
@@ -46,6 +47,8 @@ const std::vector<std::string> paths = {
 
 constexpr std::string_view host = "forge.example";
 constexpr std::string_view clientIp = "198.51.100.7";
+// The daemon's default --address-memory.
+constexpr std::uint64_t defaultAddressMemory = Settings{}.addressMemoryBytes;
 
 // A browser's request as HAProxy sends it.
 test::VornCheck browserCheck(
@@ -88,7 +91,8 @@ DecisionState makeDecisionState(StatsBlock& stats, ChallengeMode mode = Challeng
     ChallengePolicy policy;
     policy.mode = mode;
     policy.difficulty = {1.0 / 8192, 1.0 / 2048, 1.0 / 2048};
-    return DecisionState(BacklogMeter(4, 16, 300 * nanosPerSecond), policy, LogVerdicts::none,
+    return DecisionState(BacklogMeter(4, 16, 300 * nanosPerSecond),
+                         *ClassWindows::create(defaultAddressMemory), policy, LogVerdicts::none,
                          stats);
 }
 
@@ -174,7 +178,7 @@ BENCHMARK(hashAddress);
 
 // Counting in the rolling windows and evaluating heat, from 4,096 addresses.
 void countInWindows(benchmark::State& state) {
-    ClassWindows windows;
+    ClassWindows windows = *ClassWindows::create(defaultAddressMemory);
     const Nanos now = wallClockNanos();
     std::uint64_t address = 0;
     for (auto _ : state) {
@@ -189,7 +193,7 @@ BENCHMARK(countInWindows);
 
 // The whole rule table, classification and window counting included.
 void decideRules(benchmark::State& state) {
-    ClassWindows windows;
+    ClassWindows windows = *ClassWindows::create(defaultAddressMemory);
     std::vector<std::string> payloads;
     for (const std::string& path : paths) payloads.push_back(notifyPayload(path));
     std::vector<std::array<char, ipTextCapacity>> ipTexts(payloads.size());

@@ -75,7 +75,8 @@ public:
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static vorn::StatsBlock stats;
     static vorn::DecisionState state(vorn::BacklogMeter(4, 16, 300 * vorn::nanosPerSecond),
-                                     challengesOn(), vorn::LogVerdicts::all, stats);
+                                     *vorn::ClassWindows::create(1 << 20), challengesOn(),
+                                     vorn::LogVerdicts::all, stats);
     static vorn::ReceiptState receipts = *vorn::ReceiptState::create(600, 4);
     static NoParking noParking;
     static vorn::RequestDecision decision(state, receipts, noParking);

@@ -3,8 +3,27 @@
 #include <algorithm>
 #include <limits>
 #include <numeric>
+#include <utility>
 
 namespace vorn {
+
+namespace {
+
+std::int64_t slotNumber(Nanos epoch) {
+    return static_cast<std::int64_t>(epoch / ClassWindows::slotWidth);
+}
+
+}  // namespace
+
+std::expected<ClassWindows, Error> ClassWindows::create(std::uint64_t addressMemoryBytes) {
+    ClassWindows windows;
+    for (AddressTable& table : windows.addresses_) {
+        auto created = AddressTable::create(addressSlotsFor(addressMemoryBytes));
+        if (!created) return std::unexpected(created.error());
+        table = std::move(*created);
+    }
+    return windows;
+}
 
 // Moves every class row `places` slots toward slot 0 and zeroes the slots
 // that opened at the top. `places` is 1 to 59.
@@ -17,32 +36,36 @@ void ClassWindows::shiftSlots(std::size_t places) {
 
 // Brings the windows to `t`: starts them, clears them after a gap of a whole
 // window, or shifts whole slots. A clock that went back leaves them alone.
+// Addresses expire with the slot of their latest request, in the tables'
+// counts at once and from their places over the following requests.
 void ClassWindows::age(Nanos t) {
     if (!started_) {
         started_ = true;
         epoch_ = floorDiv(t, slotWidth) * slotWidth;
-        for (IpTimeMap& set : ipSets_) set.clear();
+        for (AddressTable& table : addresses_) table.startAt(slotNumber(epoch_));
         return;
     }
     Nanos elapsed = t - epoch_;
     if (elapsed < slotWidth) return;
     Nanos places = elapsed / slotWidth;
     epoch_ += places * slotWidth;
+    for (AddressTable& table : addresses_) table.advanceTo(slotNumber(epoch_));
     if (elapsed >= windowWidth) {
         for (auto& row : slots_) row.fill(0);
-        for (IpTimeMap& set : ipSets_) set.clear();
         return;
     }
     shiftSlots(static_cast<std::size_t>(places));
-    for (IpTimeMap& set : ipSets_) set.removeOlderThan(t - windowWidth);
 }
 
 void ClassWindows::countRequest(PathClass pathClass, std::uint64_t ipHash, Nanos t) {
     age(t);
     std::uint32_t& current = slots_[indexOf(pathClass)].back();
     if (current < std::numeric_limits<std::uint32_t>::max()) ++current;
-    // Without memory for a new address the request still counts, unattributed.
-    if (ipHash != 0) ipSets_[indexOf(pathClass)].insertOrTouch(ipHash, t);
+    // A new address that finds the table full is not recorded; the request
+    // still counts, unattributed.
+    AddressTable& table = addresses_[indexOf(pathClass)];
+    if (ipHash != 0) table.record(ipHash);
+    table.sweep();
 }
 
 bool ClassWindows::evaluateHeat(PathClass pathClass, Nanos t) {
@@ -70,7 +93,15 @@ std::uint64_t ClassWindows::classRate(PathClass pathClass) const {
 }
 
 std::uint64_t ClassWindows::classDistinctIps(PathClass pathClass) const {
-    return ipSets_[indexOf(pathClass)].size();
+    return addresses_[indexOf(pathClass)].entries();
+}
+
+std::uint64_t ClassWindows::addressCapacity(PathClass pathClass) const {
+    return addresses_[indexOf(pathClass)].capacity();
+}
+
+std::uint64_t ClassWindows::addressesDropped(PathClass pathClass) const {
+    return addresses_[indexOf(pathClass)].dropped();
 }
 
 double ClassWindows::expensiveShare() const {

@@ -12,6 +12,8 @@ void fillDecisionGauges(const DecisionState& state, Nanos now, MetricsGauges& ga
         auto pathClass = static_cast<PathClass>(c);
         gauges.classRate[c] = state.windows.classRate(pathClass);
         gauges.classDistinctIps[c] = state.windows.classDistinctIps(pathClass);
+        gauges.addressesDropped[c] = state.windows.addressesDropped(pathClass);
+        gauges.addressCapacity[c] = state.windows.addressCapacity(pathClass);
     }
     gauges.expensiveShare = state.windows.expensiveShare();
     gauges.scorerEnabled = state.model.has_value();

@@ -3,6 +3,7 @@
 #include <array>
 #include <optional>
 #include <string_view>
+#include <utility>
 
 #include "common/challenge_mode.hpp"
 #include "common/log_verdicts.hpp"
@@ -26,9 +27,13 @@ struct ChallengePolicy {
 // The decision's per-loop state. Belongs to the loop thread; the counters
 // live in the loop's statistics block.
 struct DecisionState {
-    DecisionState(BacklogMeter meter, ChallengePolicy challenge, LogVerdicts logVerdicts,
-                  StatsBlock& stats)
-        : meter(meter), challenge(challenge), logVerdicts(logVerdicts), stats(stats) {}
+    DecisionState(BacklogMeter meter, ClassWindows windows, ChallengePolicy challenge,
+                  LogVerdicts logVerdicts, StatsBlock& stats)
+        : meter(meter),
+          windows(std::move(windows)),
+          challenge(challenge),
+          logVerdicts(logVerdicts),
+          stats(stats) {}
 
     BacklogMeter meter;
     ClassWindows windows;

@@ -115,7 +115,10 @@ std::size_t findLineEnd(std::string_view text) {
     return std::string_view::npos;
 }
 
+// An empty line, also the missing block of a NOTIFY without headers, has
+// no bytes to search: its data may be null, which memchr must not see.
 void readHeaderLine(std::string_view line, RequestFacts& facts) {
+    if (line.empty()) return;
     const void* colon = std::memchr(line.data(), ':', line.size());
     if (colon == nullptr) return;
     auto nameSize = static_cast<std::size_t>(static_cast<const char*>(colon) - line.data());

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <mutex>
 
@@ -13,6 +14,9 @@ namespace vorn {
 namespace {
 
 constexpr int standardError = 2;
+
+// Any thread that logs may add; the metrics page reads it.
+std::atomic<std::uint64_t> droppedMessages{0};
 
 std::recursive_mutex& standardErrorLock() {
     static std::recursive_mutex lock;
@@ -35,7 +39,15 @@ void logMessage(LogLevel level, std::string_view message) {
     line.begin(level);
     line.pair("msg", message);
     LogQueue* queue = publishedLogQueue();
-    if (queue == nullptr || !queue->push(line.view())) writeDirect(line.view());
+    if (queue == nullptr) {
+        writeDirect(line.view());
+    } else if (!queue->push(line.view(), LogQueue::LineKind::message)) {
+        droppedMessages.fetch_add(1, std::memory_order_relaxed);
+    }
+}
+
+std::uint64_t logMessagesDropped() {
+    return droppedMessages.load(std::memory_order_relaxed);
 }
 
 void writeDirect(std::string_view line) {

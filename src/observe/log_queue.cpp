@@ -42,14 +42,15 @@ std::expected<void, Error> LogQueue::start() {
     return {};
 }
 
-bool LogQueue::push(std::string_view line) {
+bool LogQueue::push(std::string_view line, LineKind kind) {
     if (line.size() > logLineCapacity) return false;
     const std::size_t recordLength = line.size() + 1;
     const std::array<char, lengthBytes> length = {static_cast<char>(recordLength & 0xFF),
                                                   static_cast<char>(recordLength >> 8)};
+    const std::size_t limit = kind == LineKind::verdict ? capacity - messageReserve : capacity;
     {
         std::lock_guard lock(mutex_);
-        if (!ring_ || stopping_ || capacity - count_ < recordLength + lengthBytes) return false;
+        if (!ring_ || stopping_ || count_ + recordLength + lengthBytes > limit) return false;
         copyIn(head_ + count_, {length.data(), length.size()});
         copyIn(head_ + count_ + lengthBytes, line);
         copyIn(head_ + count_ + lengthBytes + line.size(), "\n");

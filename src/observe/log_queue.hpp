@@ -4,6 +4,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <expected>
 #include <memory>
 #include <mutex>
@@ -24,6 +25,12 @@ public:
     static constexpr std::size_t capacity = 524'288;
     // The writer hands at most this many bytes of whole records to one write().
     static constexpr std::size_t batchCapacity = 65'536;
+    // The end of the ring that verdict lines may not take: a flood of them,
+    // or a reader that stopped, still leaves room for the daemon's own
+    // messages (fifteen of the longest, hundreds of the usual).
+    static constexpr std::size_t messageReserve = 65'536;
+
+    enum class LineKind : std::uint8_t { verdict, message };
 
     explicit LogQueue(int fd = 2) : fd_(fd) {}
     LogQueue(const LogQueue&) = delete;
@@ -34,9 +41,10 @@ public:
     // OutOfMemory, or with the thread start's error (the ring is then freed).
     [[nodiscard]] std::expected<void, Error> start();
 
-    // Appends one line of at most 4095 bytes. False when the ring lacks room,
-    // the line is longer, or the queue is not running.
-    [[nodiscard]] bool push(std::string_view line);
+    // Appends one line of at most 4095 bytes. False when the ring lacks room
+    // (a verdict line also when only the reserve is left), the line is
+    // longer, or the queue is not running.
+    [[nodiscard]] bool push(std::string_view line, LineKind kind = LineKind::message);
 
     // Lets the writer drain every queued line, joins it and frees the ring.
     // Producers must have stopped pushing. Safe to call more than once.

@@ -102,6 +102,18 @@ void classWindows(TextWriter& out, const MetricsGauges& gauges) {
     labelledCounts<pathClassCount>(out, "class_dip10m", "class", classes, gauges.classDistinctIps);
     header(out, "expensive_share", "gauge");
     sample(out, "expensive_share").fixed<4>(gauges.expensiveShare).byte('\n');
+    header(out, "addresses_dropped_total", "counter",
+           "New client addresses not recorded because the path class's address table was full");
+    labelledCounts<pathClassCount>(out, "addresses_dropped_total", "class", classes,
+                                   gauges.addressesDropped);
+    header(out, "address_table_entries", "gauge",
+           "Distinct client addresses held per path class, rolling 10m");
+    labelledCounts<pathClassCount>(out, "address_table_entries", "class", classes,
+                                   gauges.classDistinctIps);
+    header(out, "address_table_capacity", "gauge",
+           "Distinct client addresses a path class's table holds at most, from --address-memory");
+    labelledCounts<pathClassCount>(out, "address_table_capacity", "class", classes,
+                                   gauges.addressCapacity);
 }
 
 void connections(TextWriter& out, const StatsBlock& stats, const MetricsGauges& gauges) {
@@ -128,6 +140,9 @@ void connections(TextWriter& out, const StatsBlock& stats, const MetricsGauges& 
     header(out, "log_dropped_total", "counter",
            "Verdict log lines dropped because the log queue was full");
     sample(out, "log_dropped_total").number(stats.logDropped).byte('\n');
+    header(out, "log_messages_dropped_total", "counter",
+           "Ordinary log lines dropped because the log queue was full");
+    sample(out, "log_messages_dropped_total").number(gauges.logMessagesDropped).byte('\n');
 }
 
 void challenges(TextWriter& out, const StatsBlock& stats, const MetricsGauges& gauges) {

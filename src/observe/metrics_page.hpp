@@ -21,12 +21,14 @@ struct MetricsGauges {
     std::array<double, meterLevelCount> difficulty{};
     std::uint64_t receiptBookEntries = 0, receiptsRevoked = 0, verifyPending = 0;
     std::int64_t startTimeSeconds = 0;
+    std::uint64_t logMessagesDropped = 0;
     ChallengeMode challengeMode = ChallengeMode::off;
     MeterLevel challengeFrom = MeterLevel::calm, level = MeterLevel::calm;
     bool scorerEnabled = false;
     std::optional<std::uint32_t> backlog;  // the backlog family is written only when present
     std::array<std::uint64_t, pathClassCount> classRate{}, classDistinctIps{};
     double expensiveShare = 0;
+    std::array<std::uint64_t, pathClassCount> addressesDropped{}, addressCapacity{};
 };
 
 // Writes the whole page in the Prometheus text format 0.0.4. WriteFailed

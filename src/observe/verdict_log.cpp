@@ -51,7 +51,7 @@ void logVerdict(const VerdictRecord& record, LogVerdicts mode, StatsBlock& stats
     }
     LogLine line;
     writeVerdictLine(line, record, wallClockMillis());
-    if (!queue->push(line.view())) ++stats.logDropped;
+    if (!queue->push(line.view(), LogQueue::LineKind::verdict)) ++stats.logDropped;
 }
 
 }  // namespace vorn

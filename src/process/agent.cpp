@@ -3,6 +3,7 @@
 #include <string>
 
 #include "decision/decision_gauges.hpp"
+#include "observe/log.hpp"
 #include "observe/metrics_page.hpp"
 #include "receipt/load_receipt_keys.hpp"
 #include "receipt/receipt_gauges.hpp"
@@ -23,11 +24,12 @@ ChallengePolicy challengePolicyFrom(const Settings& settings) {
 
 }  // namespace
 
-Agent::Agent(const Settings& settings, EventLoop& loop, ReceiptState receipts)
+Agent::Agent(const Settings& settings, EventLoop& loop, ReceiptState receipts, ClassWindows windows)
     : settings_(settings),
       loop_(loop),
       decision_(BacklogMeter(settings.backlogHot, settings.backlogSevere, settings.backlogHoldNs),
-                challengePolicyFrom(settings), settings.logVerdicts, loop.stats()),
+                std::move(windows), challengePolicyFrom(settings), settings.logVerdicts,
+                loop.stats()),
       receipts_(std::move(receipts)),
       spop_(requests_, loop),
       requests_(decision_, receipts_, spop_),
@@ -50,6 +52,7 @@ std::expected<void, Error> Agent::render(TextWriter& out) {
     snapshot.add(loop_.stats());
     MetricsGauges gauges;
     gauges.startTimeSeconds = settings_.startTimeSeconds;
+    gauges.logMessagesDropped = logMessagesDropped();
     fillDecisionGauges(decision_, wallClockNanos(), gauges);
     fillReceiptGauges(receipts_, gauges);
     gauges.verifyPending = requests_.parkedRequests();

@@ -19,7 +19,7 @@ namespace vorn {
 // on the heap at start-up. Belongs to the loop thread.
 class Agent final : public LoopHandler, public MetricsSource {
 public:
-    Agent(const Settings& settings, EventLoop& loop, ReceiptState receipts);
+    Agent(const Settings& settings, EventLoop& loop, ReceiptState receipts, ClassWindows windows);
 
     [[nodiscard]] ConnectionHandler& spop() { return spop_; }
     [[nodiscard]] ConnectionHandler& metrics() { return metrics_; }

@@ -84,6 +84,14 @@ Applied applyConnMemory(std::string_view value, Settings& settings) {
     return {};
 }
 
+// The distinct-address tables of all path classes together.
+Applied applyAddressMemory(std::string_view value, Settings& settings) {
+    auto mebibytes = parseInRange<std::uint64_t>(value, 1, 65536);
+    if (!mebibytes) return std::unexpected("MiB per loop, 1 to 65536");
+    settings.addressMemoryBytes = *mebibytes * bytesPerMebibyte;
+    return {};
+}
+
 Applied applyVerifyThreads(std::string_view value, Settings& settings) {
     auto threads = parseInRange<std::uint8_t>(value, 1, 16);
     if (!threads) return std::unexpected("1 to 16");
@@ -201,10 +209,11 @@ Applied applyReceiptMaxIps(std::string_view value, Settings& settings) {
     return {};
 }
 
-constexpr std::array<Option, 15> options = {{
+constexpr std::array<Option, 16> options = {{
     {"--socket", applySocket},
     {"--metrics", applyMetrics},
     {"--conn-memory", applyConnMemory},
+    {"--address-memory", applyAddressMemory},
     {"--verify-threads", applyVerifyThreads},
     {"--log-verdicts", applyLogVerdicts},
     {"--challenge", applyChallenge},

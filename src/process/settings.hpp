@@ -27,6 +27,7 @@ struct Settings {
     std::string_view modelPath = "/usr/local/etc/vorn-spoa-model.json";
     std::int64_t startTimeSeconds = 0;
     std::uint64_t connMemoryBytes = 256ull << 20;
+    std::uint64_t addressMemoryBytes = 48ull << 20;
     std::uint64_t descriptorBudget = std::numeric_limits<std::uint64_t>::max();
     std::uint32_t receiptMaxRequests = 600;
     std::uint8_t receiptMaxIps = 4;

@@ -4,12 +4,14 @@
 #include <memory>
 #include <new>
 
+#include "decision/class_windows.hpp"
 #include "loop/connection_limits.hpp"
 #include "loop/event_loop.hpp"
 #include "observe/log.hpp"
 #include "observe/log_queue.hpp"
 #include "process/agent.hpp"
 #include "process/command_line.hpp"
+#include "process/standard_streams.hpp"
 
 namespace vorn {
 
@@ -48,7 +50,7 @@ void logSettings(const Settings& settings) {
     logMessage(LogLevel::info, message.view());
 }
 
-void logListeners(const Settings& settings, const EventLoop& loop) {
+void logLoopSummary(const Settings& settings, const EventLoop& loop) {
     LogMessage message;
     message.text("connection memory ")
         .number(settings.connMemoryBytes >> 20)
@@ -70,6 +72,18 @@ void logListeners(const Settings& settings, const EventLoop& loop) {
         message.text("metrics off");
     }
     logMessage(LogLevel::info, message.view());
+
+    message.clear();
+    const std::size_t perClass =
+        AddressTable::capacityFor(ClassWindows::addressSlotsFor(settings.addressMemoryBytes));
+    message.text("address memory ")
+        .number(settings.addressMemoryBytes >> 20)
+        .text(" MiB: up to ")
+        .number(perClass)
+        .text(" distinct addresses in each of ")
+        .number(pathClassCount)
+        .text(" path classes");
+    logMessage(LogLevel::info, message.view());
 }
 
 // Brings up the loop, its listeners and the SIGHUP watch, then runs it.
@@ -81,7 +95,10 @@ Error runLoop(const Settings& settings) {
     if (!loop) return loop.error();
     auto receipts = ReceiptState::create(settings.receiptMaxRequests, settings.receiptMaxIps);
     if (!receipts) return receipts.error();
-    std::unique_ptr<Agent> agent(new (std::nothrow) Agent(settings, **loop, std::move(*receipts)));
+    auto windows = ClassWindows::create(settings.addressMemoryBytes);
+    if (!windows) return windows.error();
+    std::unique_ptr<Agent> agent(new (std::nothrow) Agent(settings, **loop, std::move(*receipts),
+                                                          std::move(*windows)));
     if (!agent) return Error::OutOfMemory;
     (*loop)->setHandler(*agent);
     if (auto opened = (*loop)->openSpopListener(settings.socketPath, agent->spop()); !opened) {
@@ -102,7 +119,7 @@ Error runLoop(const Settings& settings) {
         }
         agent->useVerifyPool(pool);
     }
-    logListeners(settings, **loop);
+    logLoopSummary(settings, **loop);
     Error error = (*loop)->run();
     // The workers stop first; closing connections then tells their
     // handlers, which the agent owns.
@@ -119,6 +136,7 @@ int failWith(Error error) {
 }  // namespace
 
 int runDaemon(std::span<const char* const> arguments) {
+    if (auto opened = openMissingStandardStreams(); !opened) return failWith(opened.error());
     handleSigpipe();
     auto settings = parseCommandLine(arguments);
     if (!settings) {

@@ -32,7 +32,7 @@ class Meter : public testing::TestWithParam<MeterRow> {};
 
 TEST_P(Meter, FollowsTheHolds) {
     BacklogMeter meter(4, 16, 300 * second);
-    ClassWindows windows;
+    ClassWindows windows = *ClassWindows::create(1 << 20);
     for (const Step& step : GetParam().steps) {
         if (step.backlog) meter.recordBacklog(*step.backlog, step.time);
         EXPECT_EQ(meter.level(step.time, windows), step.level)
@@ -85,7 +85,7 @@ TEST(Meter, RemembersTheLastBacklog) {
 
 TEST(Meter, GroupHeatLiftsCalmToHotOnly) {
     BacklogMeter meter(4, 16, 300 * second);
-    ClassWindows windows;
+    ClassWindows windows = *ClassWindows::create(1 << 20);
     const Nanos t = 1000 * second;
     for (int i = 0; i < 301; ++i) windows.countRequest(PathClass::tracker, 0, t);
     ASSERT_TRUE(windows.evaluateHeat(PathClass::tracker, t));

@@ -32,7 +32,7 @@ void PrintTo(const AgeingRow& row, std::ostream* out) {
 class Ageing : public testing::TestWithParam<AgeingRow> {};
 
 TEST_P(Ageing, MovesSlotsByWholeTenSeconds) {
-    ClassWindows windows;
+    ClassWindows windows = *ClassWindows::create(1 << 20);
     const AgeingRow& row = GetParam();
     for (std::size_t i = 0; i < row.arrivals.size(); ++i) {
         windows.countRequest(PathClass::page, 0, row.arrivals[i]);
@@ -58,7 +58,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return info.param.name; });
 
 TEST(ClassWindows, CountsRequestsAndDistinctAddresses) {
-    ClassWindows windows;
+    ClassWindows windows = *ClassWindows::create(1 << 20);
     for (int i = 0; i < 50; ++i) windows.countRequest(PathClass::tracker, 42, at(12, 0, i));
     windows.countRequest(PathClass::tracker, 0, at(12, 0, 50));
     EXPECT_EQ(windows.classRate(PathClass::tracker), 51u);
@@ -68,7 +68,7 @@ TEST(ClassWindows, CountsRequestsAndDistinctAddresses) {
 }
 
 TEST(ClassWindows, GapOfElevenMinutesClearsEveryClass) {
-    ClassWindows windows;
+    ClassWindows windows = *ClassWindows::create(1 << 20);
     windows.countRequest(PathClass::tracker, 1, at(12, 0, 7));
     windows.countRequest(PathClass::expensive, 2, at(12, 0, 8));
     windows.countRequest(PathClass::page, 3, at(12, 11, 8));
@@ -79,14 +79,61 @@ TEST(ClassWindows, GapOfElevenMinutesClearsEveryClass) {
     EXPECT_EQ(windows.classDistinctIps(PathClass::page), 1u);
 }
 
-TEST(ClassWindows, ShiftForgetsAddressesNotSeenForTenMinutes) {
-    for (auto [arrival, distinct] : {std::pair{at(12, 10, 7), 2u}, {at(12, 10, 8), 1u}}) {
-        ClassWindows windows;
+// An address leaves with the slot of its latest request, as that request
+// leaves the class rate.
+TEST(ClassWindows, ShiftForgetsAddressesWithTheSlotOfTheirLastRequest) {
+    for (auto [arrival, distinct] : {std::pair{at(12, 9, 59), 2u}, {at(12, 10, 0), 1u}}) {
+        ClassWindows windows = *ClassWindows::create(1 << 20);
         windows.countRequest(PathClass::tracker, 1, at(12, 0, 7));
         windows.countRequest(PathClass::tracker, 2, at(12, 5, 0));
         windows.countRequest(PathClass::page, 0, arrival);
         EXPECT_EQ(windows.classDistinctIps(PathClass::tracker), distinct);
     }
+}
+
+// Eight places a class: six addresses.
+constexpr std::uint64_t tinyAddressMemory = 8 * AddressTable::bytesPerSlot * pathClassCount;
+
+// A full table still counts every request in the rate, refreshes the
+// addresses it holds and drops new ones, until they expire ten minutes on.
+TEST(ClassWindows, FullTableCountsTheRequestButNotANewAddress) {
+    ClassWindows windows = *ClassWindows::create(tinyAddressMemory);
+    for (std::uint64_t address = 1; address <= 8; ++address) {
+        windows.countRequest(PathClass::expensive, address, at(12, 0, 0));
+    }
+    EXPECT_EQ(windows.classRate(PathClass::expensive), 8u);
+    EXPECT_EQ(windows.classDistinctIps(PathClass::expensive), 6u);
+    EXPECT_EQ(windows.addressesDropped(PathClass::expensive), 2u);
+
+    // Address 1 comes back after five minutes: refreshed, not dropped.
+    windows.countRequest(PathClass::expensive, 1, at(12, 5, 0));
+    EXPECT_EQ(windows.addressesDropped(PathClass::expensive), 2u);
+    EXPECT_EQ(windows.classDistinctIps(PathClass::expensive), 6u);
+    EXPECT_EQ(windows.classDistinctIps(PathClass::page), 0u);
+
+    // Ten minutes on, only address 1 is left, and new addresses fit again.
+    for (std::uint64_t address = 9; address <= 13; ++address) {
+        windows.countRequest(PathClass::expensive, address, at(12, 10, 0));
+    }
+    EXPECT_EQ(windows.classDistinctIps(PathClass::expensive), 6u);
+    EXPECT_EQ(windows.addressesDropped(PathClass::expensive), 2u);
+    windows.countRequest(PathClass::expensive, 14, at(12, 10, 1));
+    EXPECT_EQ(windows.addressesDropped(PathClass::expensive), 3u);
+    EXPECT_EQ(windows.classRate(PathClass::expensive), 1u + 5u + 1u);
+}
+
+TEST(ClassWindows, AGapOfAWholeWindowEmptiesTheTables) {
+    ClassWindows windows = *ClassWindows::create(tinyAddressMemory);
+    for (std::uint64_t address = 1; address <= 6; ++address) {
+        windows.countRequest(PathClass::api, address, at(12, 0, 0));
+    }
+    windows.countRequest(PathClass::page, 0, at(13, 0, 0));
+    EXPECT_EQ(windows.classDistinctIps(PathClass::api), 0u);
+    for (std::uint64_t address = 11; address <= 16; ++address) {
+        windows.countRequest(PathClass::api, address, at(13, 0, 1));
+    }
+    EXPECT_EQ(windows.classDistinctIps(PathClass::api), 6u);
+    EXPECT_EQ(windows.addressesDropped(PathClass::api), 0u);
 }
 
 struct HeatRow {
@@ -107,7 +154,7 @@ class Heat : public testing::TestWithParam<HeatRow> {};
 
 TEST_P(Heat, StartsAboveTheThresholdOnly) {
     const auto [pathClass, threshold] = GetParam();
-    ClassWindows windows;
+    ClassWindows windows = *ClassWindows::create(1 << 20);
     const Nanos t = at(12, 0, 0);
     for (std::uint32_t i = 0; i < threshold; ++i) {
         windows.countRequest(pathClass, 0, t);
@@ -129,7 +176,7 @@ INSTANTIATE_TEST_SUITE_P(Groups, Heat,
                          heatName);
 
 TEST(Heat, GeneralGroupNeverHeats) {
-    ClassWindows windows;
+    ClassWindows windows = *ClassWindows::create(1 << 20);
     const Nanos t = at(12, 0, 0);
     for (int i = 0; i < 5000; ++i) {
         windows.countRequest(i % 2 ? PathClass::page : PathClass::api, 0, t);
@@ -139,7 +186,7 @@ TEST(Heat, GeneralGroupNeverHeats) {
 }
 
 TEST(Heat, LastsTwentySecondsWithoutExtension) {
-    ClassWindows windows;
+    ClassWindows windows = *ClassWindows::create(1 << 20);
     const Nanos t = at(12, 0, 0);
     for (int i = 0; i < 301; ++i) windows.countRequest(PathClass::tracker, 0, t);
     ASSERT_TRUE(windows.evaluateHeat(PathClass::tracker, t));
@@ -153,14 +200,14 @@ TEST(Heat, LastsTwentySecondsWithoutExtension) {
 }
 
 TEST(Heat, NothingIsHotBeforeTheFirstCount) {
-    ClassWindows windows;
+    ClassWindows windows = *ClassWindows::create(1 << 20);
     EXPECT_FALSE(windows.started());
     EXPECT_FALSE(windows.anyGroupHot(-second));
     EXPECT_FALSE(windows.groupHotNow(PathClass::tracker, -second));
 }
 
 TEST(Heat, ClockBefore1970IsNotHotByItself) {
-    ClassWindows windows;
+    ClassWindows windows = *ClassWindows::create(1 << 20);
     windows.countRequest(PathClass::tracker, 0, -100 * second);
     EXPECT_FALSE(windows.evaluateHeat(PathClass::tracker, -100 * second));
     EXPECT_FALSE(windows.groupHotNow(PathClass::tracker, -50 * second));
@@ -168,7 +215,7 @@ TEST(Heat, ClockBefore1970IsNotHotByItself) {
 }
 
 TEST(ClassWindows, ExpensiveShare) {
-    ClassWindows windows;
+    ClassWindows windows = *ClassWindows::create(1 << 20);
     EXPECT_EQ(windows.expensiveShare(), 0.0);
     for (int i = 0; i < 25; ++i) windows.countRequest(PathClass::expensive, 0, at(12, 0, 0));
     for (int i = 0; i < 75; ++i) windows.countRequest(PathClass::other, 0, at(12, 0, 1));

@@ -18,8 +18,8 @@ constexpr Decision gateway{std::nullopt, Verdict::pass, Reason::gateway, false};
 class FinishDecision : public testing::Test {
 protected:
     StatsBlock stats;
-    DecisionState state{BacklogMeter(4, 16, 300 * nanosPerSecond), ChallengePolicy{},
-                        LogVerdicts::none, stats};
+    DecisionState state{BacklogMeter(4, 16, 300 * nanosPerSecond), *ClassWindows::create(1 << 20),
+                        ChallengePolicy{}, LogVerdicts::none, stats};
 
     void SetUp() override { state.challenge.difficulty = {1.0 / 8192, 1.0 / 2048, 1.0 / 2048}; }
 

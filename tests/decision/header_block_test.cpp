@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -14,7 +15,7 @@ const std::string session(siteSessionCookie);
 
 struct HeaderRow {
     std::string name;
-    std::string block;
+    std::optional<std::string> block;  // none: a NOTIFY without headers
     std::string host;
     std::optional<std::string> secFetchSite;
     std::string referer;
@@ -31,7 +32,7 @@ class HeaderBlock : public testing::TestWithParam<HeaderRow> {};
 TEST_P(HeaderBlock, FillsTheFacts) {
     const HeaderRow& row = GetParam();
     RequestFacts facts;
-    readHeaderBlock(row.block, facts);
+    readHeaderBlock(row.block ? std::string_view(*row.block) : std::string_view(), facts);
     EXPECT_EQ(facts.host, row.host);
     EXPECT_EQ(facts.secFetchSite, row.secFetchSite);
     EXPECT_EQ(facts.referer, row.referer);
@@ -42,6 +43,9 @@ TEST_P(HeaderBlock, FillsTheFacts) {
 INSTANTIATE_TEST_SUITE_P(
     Lines, HeaderBlock,
     testing::Values(
+        HeaderRow{"MissingBlock", std::nullopt, "", {}, "", false, ""},
+        HeaderRow{"EmptyBlock", "", "", {}, "", false, ""},
+        HeaderRow{"OnlyTheEndOfTheBlock", "\r\n", "", {}, "", false, ""},
         HeaderRow{"UpperCaseNameWithoutSpace", "HOST:example", "example", {}, "", false, ""},
         HeaderRow{"SpaceBeforeTheName", " Host: x", "x", {}, "", false, ""},
         HeaderRow{"TabBeforeTheColon", "Host\t: x", "", {}, "", false, ""},

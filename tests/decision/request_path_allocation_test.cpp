@@ -72,8 +72,8 @@ TEST(RequestPath, AllocatesNothingOnceStartedReceiptsIncluded) {
     challenge.mode = ChallengeMode::on;
     challenge.keysLoaded = true;
     challenge.difficulty = {1.0 / 8192, 1.0 / 2048, 1.0 / 2048};
-    DecisionState state(BacklogMeter(4, 16, 300 * nanosPerSecond), challenge, LogVerdicts::all,
-                        stats);
+    DecisionState state(BacklogMeter(4, 16, 300 * nanosPerSecond), *ClassWindows::create(1 << 20),
+                        challenge, LogVerdicts::all, stats);
     auto receipts = ReceiptState::create(600, 4);
     ASSERT_TRUE(receipts);
     receipts->keys = test::keysFor("k1");

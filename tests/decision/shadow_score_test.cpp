@@ -32,8 +32,8 @@ class ShadowScore : public testing::TestWithParam<ShadowCase> {};
 TEST_P(ShadowScore, ScoresAfterTheRulesAndCountsTheScore) {
     const ShadowCase& c = GetParam();
     StatsBlock stats;
-    DecisionState state(BacklogMeter(4, 16, 300 * nanosPerSecond), ChallengePolicy{},
-                        LogVerdicts::none, stats);
+    DecisionState state(BacklogMeter(4, 16, 300 * nanosPerSecond), *ClassWindows::create(1 << 20),
+                        ChallengePolicy{}, LogVerdicts::none, stats);
     if (!c.feature.empty()) {
         state.model = ScorerModel{.features = {resolveFeature(c.feature)},
                                   .mean = {0.0},

@@ -52,7 +52,7 @@ class Rules : public testing::TestWithParam<RuleRow> {};
 
 TEST_P(Rules, DecideInOrder) {
     const RuleRow& row = GetParam();
-    ClassWindows windows;
+    ClassWindows windows = *ClassWindows::create(1 << 20);
     if (row.load) {
         for (int i = 0; i < row.load->requests; ++i) {
             windows.countRequest(row.load->pathClass, 0, now);

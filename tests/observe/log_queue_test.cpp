@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <future>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -104,6 +105,63 @@ TEST(LogQueue, FullRingRefusesAndStopDrainsEverythingQueued) {
     EXPECT_EQ(output.get(), joinedLines(accepted));
     EXPECT_FALSE(queue.push("after stop"));
 }
+
+// Pushes lines of `kind` until the ring refuses them for good: the writer
+// has taken its one batch and waits on a full pipe. False after a few
+// seconds without getting there.
+bool fillForGood(LogQueue& queue, LogQueue::LineKind kind, const std::string& line,
+                 std::size_t room) {
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    std::size_t accepted = 0;
+    while (std::chrono::steady_clock::now() < deadline) {
+        while (queue.push(line, kind)) ++accepted;
+        if (accepted > room / (line.size() + 3)) return true;
+        std::this_thread::sleep_for(1ms);
+    }
+    return false;
+}
+
+struct ReserveRow {
+    std::string name;
+    LogQueue::LineKind filler;
+    std::size_t room;            // bytes the filler may take
+    std::size_t messagesAfter;  // longest ordinary lines that still fit
+};
+
+void PrintTo(const ReserveRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class Reserve : public testing::TestWithParam<ReserveRow> {};
+
+TEST_P(Reserve, VerdictLinesLeaveTheEndOfTheRingToMessages) {
+    const ReserveRow& row = GetParam();
+    test::Pipe pipe;
+    test::fillPipe(pipe.writeEnd());
+    LogQueue queue(pipe.writeEnd());
+    ASSERT_TRUE(queue.start().has_value());
+    // Records of 1,024 bytes fill either share exactly.
+    ASSERT_TRUE(fillForGood(queue, row.filler, std::string(1021, 'f'), row.room));
+    EXPECT_FALSE(queue.push("", LogQueue::LineKind::verdict));
+    const std::string longest(logLineCapacity, 'm');
+    std::size_t messages = 0;
+    while (messages <= row.messagesAfter && queue.push(longest)) ++messages;
+    EXPECT_EQ(messages, row.messagesAfter);
+
+    auto output = collect(pipe);
+    queue.stop();
+    pipe.closeWrite();
+    (void)output.get();
+}
+
+// 65,536 bytes of reserve hold 15 records of 4,098 bytes.
+INSTANTIATE_TEST_SUITE_P(
+    Fillers, Reserve,
+    testing::Values(ReserveRow{"AfterVerdictLines", LogQueue::LineKind::verdict,
+                               LogQueue::capacity - LogQueue::messageReserve, 15},
+                    ReserveRow{"AfterOrdinaryLines", LogQueue::LineKind::message,
+                               LogQueue::capacity, 0}),
+    [](const auto& info) { return info.param.name; });
 
 TEST(LogQueue, WriteErrorLosesTheBatchButNotTheWriter) {
     test::Pipe pipe;

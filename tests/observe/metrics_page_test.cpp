@@ -124,6 +124,45 @@ vorn_spoa_class_dip10m{class="page"} 0
 vorn_spoa_class_dip10m{class="other"} 0
 # TYPE vorn_spoa_expensive_share gauge
 vorn_spoa_expensive_share 0.0000
+# HELP vorn_spoa_addresses_dropped_total New client addresses not recorded because the path class's address table was full
+# TYPE vorn_spoa_addresses_dropped_total counter
+vorn_spoa_addresses_dropped_total{class="expensive"} 0
+vorn_spoa_addresses_dropped_total{class="commitlist"} 0
+vorn_spoa_addresses_dropped_total{class="srcbranch"} 0
+vorn_spoa_addresses_dropped_total{class="feed"} 0
+vorn_spoa_addresses_dropped_total{class="tracker"} 0
+vorn_spoa_addresses_dropped_total{class="actions"} 0
+vorn_spoa_addresses_dropped_total{class="api"} 0
+vorn_spoa_addresses_dropped_total{class="gitproto"} 0
+vorn_spoa_addresses_dropped_total{class="runner"} 0
+vorn_spoa_addresses_dropped_total{class="page"} 0
+vorn_spoa_addresses_dropped_total{class="other"} 0
+# HELP vorn_spoa_address_table_entries Distinct client addresses held per path class, rolling 10m
+# TYPE vorn_spoa_address_table_entries gauge
+vorn_spoa_address_table_entries{class="expensive"} 0
+vorn_spoa_address_table_entries{class="commitlist"} 0
+vorn_spoa_address_table_entries{class="srcbranch"} 0
+vorn_spoa_address_table_entries{class="feed"} 0
+vorn_spoa_address_table_entries{class="tracker"} 0
+vorn_spoa_address_table_entries{class="actions"} 0
+vorn_spoa_address_table_entries{class="api"} 0
+vorn_spoa_address_table_entries{class="gitproto"} 0
+vorn_spoa_address_table_entries{class="runner"} 0
+vorn_spoa_address_table_entries{class="page"} 0
+vorn_spoa_address_table_entries{class="other"} 0
+# HELP vorn_spoa_address_table_capacity Distinct client addresses a path class's table holds at most, from --address-memory
+# TYPE vorn_spoa_address_table_capacity gauge
+vorn_spoa_address_table_capacity{class="expensive"} 0
+vorn_spoa_address_table_capacity{class="commitlist"} 0
+vorn_spoa_address_table_capacity{class="srcbranch"} 0
+vorn_spoa_address_table_capacity{class="feed"} 0
+vorn_spoa_address_table_capacity{class="tracker"} 0
+vorn_spoa_address_table_capacity{class="actions"} 0
+vorn_spoa_address_table_capacity{class="api"} 0
+vorn_spoa_address_table_capacity{class="gitproto"} 0
+vorn_spoa_address_table_capacity{class="runner"} 0
+vorn_spoa_address_table_capacity{class="page"} 0
+vorn_spoa_address_table_capacity{class="other"} 0
 # TYPE vorn_spoa_scorer_enabled gauge
 vorn_spoa_scorer_enabled 0
 # TYPE vorn_spoa_reloads_total counter
@@ -150,6 +189,9 @@ vorn_spoa_buffer_waits_total 0
 # HELP vorn_spoa_log_dropped_total Verdict log lines dropped because the log queue was full
 # TYPE vorn_spoa_log_dropped_total counter
 vorn_spoa_log_dropped_total 0
+# HELP vorn_spoa_log_messages_dropped_total Ordinary log lines dropped because the log queue was full
+# TYPE vorn_spoa_log_messages_dropped_total counter
+vorn_spoa_log_messages_dropped_total 0
 # HELP vorn_spoa_receipts_total Requests carrying a bramble_pass cookie, by outcome
 # TYPE vorn_spoa_receipts_total counter
 vorn_spoa_receipts_total{status="valid"} 0
@@ -317,7 +359,10 @@ MetricsGauges saturatedGauges() {
     gauges.backlog = std::numeric_limits<std::uint32_t>::max();
     gauges.classRate.fill(most / 16);
     gauges.classDistinctIps.fill(most);
+    gauges.addressesDropped.fill(most);
+    gauges.addressCapacity.fill(most);
     gauges.expensiveShare = 1.0 / 11;
+    gauges.logMessagesDropped = most;
     gauges.receiptKeys = gauges.receiptBookEntries = gauges.receiptsRevoked = most;
     gauges.verifyPending = most;
     gauges.startTimeSeconds = std::numeric_limits<std::int64_t>::min();

@@ -43,6 +43,7 @@ void expectSameSettings(const Settings& actual, const Settings& expected) {
     EXPECT_EQ(actual.receiptKeysPath, expected.receiptKeysPath);
     EXPECT_EQ(actual.modelPath, expected.modelPath);
     EXPECT_EQ(actual.connMemoryBytes, expected.connMemoryBytes);
+    EXPECT_EQ(actual.addressMemoryBytes, expected.addressMemoryBytes);
     EXPECT_EQ(actual.receiptMaxRequests, expected.receiptMaxRequests);
     EXPECT_EQ(actual.receiptMaxIps, expected.receiptMaxIps);
     EXPECT_EQ(actual.logVerdicts, expected.logVerdicts);
@@ -170,6 +171,31 @@ INSTANTIATE_TEST_SUITE_P(
             {"--conn-memory=18446744073709551616"},
             nullptr,
             "--conn-memory=18446744073709551616: expected MiB per loop, 16 to 65536"},
+        // --address-memory
+        Row{"AddressMemory0",
+            {"--address-memory=0"},
+            nullptr,
+            "--address-memory=0: expected MiB per loop, 1 to 65536"},
+        Row{"AddressMemory65537",
+            {"--address-memory=65537"},
+            nullptr,
+            "--address-memory=65537: expected MiB per loop, 1 to 65536"},
+        Row{"AddressMemoryEmpty",
+            {"--address-memory="},
+            nullptr,
+            "--address-memory=: expected MiB per loop, 1 to 65536"},
+        Row{"AddressMemoryWithUnit",
+            {"--address-memory=48M"},
+            nullptr,
+            "--address-memory=48M: expected MiB per loop, 1 to 65536"},
+        Row{"AddressMemory1",
+            {"--address-memory=1"},
+            [](Settings& s) { s.addressMemoryBytes = 1'048'576; },
+            ""},
+        Row{"AddressMemory65536",
+            {"--address-memory=65536"},
+            [](Settings& s) { s.addressMemoryBytes = 65536ull << 20; },
+            ""},
         // Integer forms, on --verify-threads.
         Row{"VerifyThreadsWithPlus",
             {"--verify-threads=+16"},

@@ -39,7 +39,7 @@ TEST(Startup, PrintsTheSummaryInOrderWithTheDefaults) {
     RunningAgent agent;
     ASSERT_TRUE(agent.ready());
     std::vector<std::string> messages = agent.messages();
-    ASSERT_EQ(messages.size(), 7u) << agent.process().linesText();
+    ASSERT_EQ(messages.size(), 8u) << agent.process().linesText();
     EXPECT_EQ(messages[0], "logging trap verdicts");
     EXPECT_EQ(messages[1], "challenge off, from meter level calm");
     EXPECT_EQ(messages[2],
@@ -53,6 +53,9 @@ TEST(Startup, PrintsTheSummaryInOrderWithTheDefaults) {
     EXPECT_EQ(messages[5], "SPOP on " + agent.socketPath());
     EXPECT_EQ(messages[6],
               "metrics on 127.0.0.1:" + std::to_string(agent.metricsPort()) + "/metrics");
+    EXPECT_EQ(messages[7],
+              "address memory 48 MiB: up to 285975 distinct addresses in each of 11 path "
+              "classes");
     for (const std::string& line : agent.process().lines()) EXPECT_EQ(levelOf(line), "info");
     EXPECT_EQ(agent.metric("vorn_spoa_reloads_total"), 1);
 }
@@ -61,10 +64,10 @@ TEST(Startup, PrintsTheSummaryWithOptions) {
     RunningAgent agent({"--log-verdicts=all", "--challenge=shadow", "--challenge-prefix=/o/",
                         "--challenge-from=hot", "--backlog-hot=7", "--backlog-severe=9",
                         "--backlog-hold=10", "--conn-memory=16", "--metrics=off",
-                        "--receipt-keys=/nonexistent/keys"});
+                        "--receipt-keys=/nonexistent/keys", "--address-memory=1"});
     ASSERT_TRUE(agent.ready());
     std::vector<std::string> messages = agent.messages();
-    ASSERT_EQ(messages.size(), 8u) << agent.process().linesText();
+    ASSERT_EQ(messages.size(), 9u) << agent.process().linesText();
     EXPECT_EQ(messages[0], "logging all verdicts");
     EXPECT_EQ(messages[1], "challenge shadow under /o/, from meter level hot");
     EXPECT_EQ(messages[2], "meter level from the backend queue: hot at 7, severe at 9, held 10 s");
@@ -73,6 +76,8 @@ TEST(Startup, PrintsTheSummaryWithOptions) {
     EXPECT_TRUE(messages[5].starts_with("connection memory 16 MiB: up to "));
     EXPECT_TRUE(messages[5].ends_with(" connections, 64 buffer chunks of 64 KiB"));
     EXPECT_EQ(messages[7], "metrics off");
+    EXPECT_EQ(messages[8],
+              "address memory 1 MiB: up to 5958 distinct addresses in each of 11 path classes");
 }
 
 TEST(Startup, ABadArgumentPrintsExactlyTwoErrorLinesAndExitsWithOne) {

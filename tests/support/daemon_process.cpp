@@ -75,11 +75,11 @@ DaemonProcess::DaemonProcess(std::vector<std::string> arguments, LaunchOptions o
     std::vector<std::string> command = options.prefix;
     command.push_back(options.program);
     command.insert(command.end(), arguments.begin(), arguments.end());
-    start(command, mergedEnvironment(options.environment));
+    start(command, mergedEnvironment(options.environment), options);
 }
 
 void DaemonProcess::start(const std::vector<std::string>& command,
-                          const std::vector<std::string>& env) {
+                          const std::vector<std::string>& env, const LaunchOptions& options) {
     PipeEnds output;
     PipeEnds stop;
     if (!openPipe(output, O_NONBLOCK) || !openPipe(stop, 0)) {
@@ -90,6 +90,7 @@ void DaemonProcess::start(const std::vector<std::string>& command,
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, output.write, 2);
+    for (int fd : options.closedDescriptors) posix_spawn_file_actions_addclose(&actions, fd);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     sigset_t signals;
@@ -115,7 +116,11 @@ void DaemonProcess::start(const std::vector<std::string>& command,
     stderrRead_ = std::exchange(output.read, -1);
     stopRead_ = std::exchange(stop.read, -1);
     stopWrite_ = std::exchange(stop.write, -1);
-    reader_ = std::thread([this] { readUntilEnd(); });
+    if (options.readStandardError) {
+        reader_ = std::thread([this] { readUntilEnd(); });
+    } else {
+        stderrEnded_ = true;
+    }
 }
 
 DaemonProcess::~DaemonProcess() {
@@ -131,7 +136,7 @@ DaemonProcess::~DaemonProcess() {
     char wake = 1;
     while (write(stopWrite_, &wake, 1) < 0 && errno == EINTR) {
     }
-    reader_.join();
+    if (reader_.joinable()) reader_.join();
     close(stderrRead_);
     close(stopRead_);
     close(stopWrite_);

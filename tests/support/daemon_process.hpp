@@ -22,6 +22,11 @@ struct LaunchOptions {
     // {"prlimit", "--nofile=100:100", "--"}; looked up in PATH.
     std::vector<std::string> prefix{};
     std::string program = VORN_BINARY;
+    // Standard descriptors (0, 1, 2) the program starts with closed.
+    std::vector<int> closedDescriptors{};
+    // False: standard error is a pipe nobody reads, so the program's writes
+    // to it block once the pipe is full; no lines are collected.
+    bool readStandardError = true;
 };
 
 // A started daemon (or a stand-in program) whose standard error is collected
@@ -60,7 +65,8 @@ public:
     [[nodiscard]] std::optional<int> waitExit(Millis timeout = defaultTimeout);
 
 private:
-    void start(const std::vector<std::string>& command, const std::vector<std::string>& env);
+    void start(const std::vector<std::string>& command, const std::vector<std::string>& env,
+               const LaunchOptions& options);
     void readUntilEnd();
     void takeBytes(std::string_view bytes);
     bool drainAvailable();

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "support/free_tcp_port.hpp"
 #include "support/http_client.hpp"
 #include "support/log_line.hpp"
@@ -24,13 +26,28 @@ std::vector<std::string> withListeners(const std::string& socket, std::uint16_t 
 RunningAgent::RunningAgent(std::vector<std::string> extraArguments, LaunchOptions options)
     : socketPath_(directory_.file("agent.sock")),
       metricsPort_(freeTcpPort()),
-      process_(withListeners(socketPath_, metricsPort_, std::move(extraArguments)),
-               std::move(options)) {
-    ready_ = process_.waitForLine([](std::string_view line) {
-        auto message = messageOf(line);
-        return message && (message->starts_with("metrics on ") || *message == "metrics off");
-    });
+      process_(withListeners(socketPath_, metricsPort_, std::move(extraArguments)), options) {
+    ready_ = watchesStandardError(options) ? waitForLastStartupLine() : answersHello();
     EXPECT_TRUE(ready_) << process_.linesText();
+}
+
+bool RunningAgent::watchesStandardError(const LaunchOptions& options) {
+    return options.readStandardError &&
+           std::ranges::find(options.closedDescriptors, 2) == options.closedDescriptors.end();
+}
+
+bool RunningAgent::waitForLastStartupLine() {
+    return process_.waitForLine([](std::string_view line) {
+        auto message = messageOf(line);
+        return message && message->starts_with("address memory ");
+    });
+}
+
+// The loop runs once a connection has its HELLO answered, and both
+// listeners were opened before it started.
+bool RunningAgent::answersHello() const {
+    auto client = connect();
+    return client && client->hello();
 }
 
 std::optional<SpopClient> RunningAgent::connect() const {

@@ -12,7 +12,8 @@
 namespace vorn::test {
 
 // The real daemon on a temporary socket and a free metrics port, started
-// and waited for until its last start-up line. Extra arguments come after
+// and waited for until its last start-up line, or, when its standard error
+// is not read, until it answers a HELLO. Extra arguments come after
 // --socket and --metrics, so they may override them.
 class RunningAgent {
 public:
@@ -35,6 +36,10 @@ public:
     [[nodiscard]] std::vector<std::string> messages() const;
 
 private:
+    static bool watchesStandardError(const LaunchOptions& options);
+    bool waitForLastStartupLine();
+    [[nodiscard]] bool answersHello() const;
+
     TempDir directory_;
     std::string socketPath_;
     std::uint16_t metricsPort_;

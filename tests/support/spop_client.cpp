@@ -5,6 +5,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <thread>
@@ -139,6 +140,29 @@ std::optional<AgentFrame> SpopClient::hello(std::uint32_t maxFrameSize) {
         return std::nullopt;
     }
     return reply;
+}
+
+bool SpopClient::decideAll(const std::vector<VornCheck>& checks, std::size_t batch) {
+    for (std::size_t first = 0; first < checks.size(); first += batch) {
+        const std::size_t size = std::min(batch, checks.size() - first);
+        const std::uint64_t firstId = lastId_ + 1;
+        Bytes frames;
+        for (std::size_t i = 0; i < size; ++i) {
+            ++lastId_;
+            frames += notify(lastId_, lastId_, checks[first + i]);
+        }
+        if (!send(frames)) return false;
+        for (std::uint64_t id = firstId; id <= lastId_; ++id) {
+            auto reply = receive();
+            if (!reply) return false;
+            if (!reply->is(FrameType::Ack) || reply->streamId != id) {
+                ADD_FAILURE() << "expected the ACK of stream " << id << ", got type "
+                              << int{reply->type} << " stream " << reply->streamId;
+                return false;
+            }
+        }
+    }
+    return true;
 }
 
 std::optional<AgentFrame> SpopClient::decide(const VornCheck& check, Millis timeout) {

@@ -57,6 +57,10 @@ public:
     [[nodiscard]] std::optional<AgentFrame> decide(const VornCheck& check,
                                                    Millis timeout = defaultTimeout);
 
+    // Sends the checks pipelined, a batch of NOTIFYs at a time, and reads
+    // every ACK; false at the first one that is missing or not its own.
+    [[nodiscard]] bool decideAll(const std::vector<VornCheck>& checks, std::size_t batch = 100);
+
 
 private:
     explicit SpopClient(int fd) : fd_(fd) {}
