@@ -20,7 +20,7 @@
 #include "support/running_agent.hpp"
 #include "support/temp_dir.hpp"
 #include "token/token_signer.hpp"
-#include "work_threshold.hpp"
+#include "gate/work_threshold.hpp"
 
 namespace vorn::test {
 namespace {
@@ -47,7 +47,7 @@ protected:
             std::vector<std::string>{"--key=" + files.file("k1.key"), "--listen=" + gateAddress,
                                      "--metrics=127.0.0.1:" + std::to_string(gateMetricsPort)},
             LaunchOptions{.program = VORN_GATE_BINARY});
-        ASSERT_TRUE(gate->waitForLine("vorn-gate: key k1")) << gate->linesText();
+        ASSERT_TRUE(gate->waitForLine("start: key k1")) << gate->linesText();
 
         httpPort = freeTcpPort();
         const std::string http = "127.0.0.1:" + std::to_string(httpPort);
@@ -136,7 +136,7 @@ TEST_F(GateBehindHaproxy, ChromiumSolvesTheChallengeAndPassesWithItsReceipt) {
 // The nonce and bound from a challenge page.
 struct Challenge {
     std::string nonce;
-    gate::Number256 bound{};
+    Number256 bound{};
 };
 
 std::optional<Challenge> readChallenge(const std::string& page) {
@@ -161,7 +161,7 @@ std::optional<Challenge> readChallenge(const std::string& page) {
 std::string counterThat(bool meets, const Challenge& challenge) {
     for (unsigned long counter = 0;; ++counter) {
         const std::string text = std::to_string(counter);
-        if (gate::belowBound(gate::workDigest(challenge.nonce, text), challenge.bound) == meets) {
+        if (belowBound(workDigest(challenge.nonce, text), challenge.bound) == meets) {
             return text;
         }
     }
@@ -177,7 +177,7 @@ TEST_F(GateBehindHaproxy, WrongAndReplayedAnswersGetNoCookie) {
     ASSERT_EQ(page->status, 200) << page->body;
     auto challenge = readChallenge(page->body);
     ASSERT_TRUE(challenge);
-    EXPECT_EQ(gate::hexText(challenge->bound), gate::hexText(gate::workBound(0x1p-13)))
+    EXPECT_EQ(challenge->bound, workBound(0x1p-13))
         << "the difficulty comes from the agent, not the client";
 
     auto answer = [&](const std::string& counter) {
