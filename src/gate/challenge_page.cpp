@@ -88,7 +88,7 @@ function nativeSearch(job) {
         }
       }
       tried += results.length;
-      postMessage({ tried: tried });
+      if (tried % 4096 === 0) postMessage({ tried: tried });
       round();
     }, function () { scriptSearch(job, counters[0], tried); });
   }
@@ -115,6 +115,7 @@ constexpr std::string_view pageScript = R"JS(
   var source = document.getElementById("work").textContent;
   var url = URL.createObjectURL(new Blob([source], { type: "text/javascript" }));
   var count = Math.min(4, Math.max(1, navigator.hardwareConcurrency || 1));
+  facts.workers = count;
   var expected = Number(facts.expected), tried = [], workers = [], done = false;
   var started = performance.now();
   function show() {

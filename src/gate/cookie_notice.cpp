@@ -35,7 +35,7 @@ void writeCookieNotice(TextWriter& out, const CookieNoticeFacts& facts, const Si
     writeHtmlEscaped(out, facts.host);
     out.text(". Allow cookies for this site in your browser's settings (a cookie named ");
     out.text(passCookie).text(" is all it needs).</li>\n");
-    if (!facts.overHttps) {
+    if (!facts.knownHttps) {
         out.text("<li>This page came over plain HTTP, and your browser may keep cookies only ");
         out.text("for secure sites. If the site offers HTTPS, use <a href=\"https://");
         writeHtmlEscaped(out, hostWithoutPort(facts.host));

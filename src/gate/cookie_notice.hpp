@@ -10,7 +10,9 @@ namespace vorn {
 struct CookieNoticeFacts {
     std::string_view host;        // the Host header, checked plain
     std::string_view returnPath;  // checked
-    bool overHttps = false;
+    // HAProxy said the visitor came over HTTPS; otherwise (plain HTTP, or
+    // not said) the page names plain HTTP as a reason too.
+    bool knownHttps = false;
 };
 
 // The page for a browser that solved a challenge but came back without the

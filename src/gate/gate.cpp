@@ -152,7 +152,9 @@ std::expected<void, GateFault> Gate::challenge(const GateRequest& request, const
         record.outcome = "cookie_missing";
         pageHeaders(reply);
         writeCookieNotice(reply.body(),
-                          {.host = *host, .returnPath = *back, .overHttps = overHttps(request)},
+                          {.host = *host,
+                           .returnPath = *back,
+                           .knownHttps = request.header("x-vorn-scheme") == "https"},
                           site(*host));
         return {};
     }
