@@ -22,8 +22,10 @@ void require(bool condition) {
 
 Gate& fuzzedGate() {
     static ReceiptMinter minter(PrivateKey{.kid = "fuzz", .seed = {}}, 3600);
-    static Gate gate(minter, {.nonceLifetime = 300, .replayEntries = 1024,
-                              .challengesPerClient = 32, .clientEntries = 1024});
+    static Gate gate(minter, {.nonceLifetime = 300,
+                              .replayEntries = 1024,
+                              .challengesPerClient = 32,
+                              .clientEntries = 1024});
     return gate;
 }
 

@@ -9,10 +9,10 @@
 namespace vorn {
 
 struct ChallengeFacts {
-    std::string_view nonce;       // base64url, safe in HTML as it is
-    std::string_view bound;       // 64 hexadecimal digits
-    double expectedTries = 0;     // 1 / difficulty
-    std::string_view returnPath;  // checked, but escaped all the same
+    std::string_view nonce;        // base64url, safe in HTML as it is
+    std::string_view bound;        // 64 hexadecimal digits
+    double expectedTries = 0;      // 1 / difficulty
+    std::string_view returnPath;   // checked, but escaped all the same
     std::int64_t passSeconds = 0;  // how long the pass lasts
 };
 

@@ -210,8 +210,7 @@ std::expected<void, GateFault> Gate::answer(const GateRequest& request, const Ga
     if (!token) return std::unexpected(token.error());
     // Kept until the second after the nonce expires, so that no answer can
     // come once it is gone.
-    const std::int64_t expiresAt =
-        (facts->issuedAtMillis + nonces_.lifetimeMillis() + 999) / 1000;
+    const std::int64_t expiresAt = (facts->issuedAtMillis + nonces_.lifetimeMillis() + 999) / 1000;
     switch (replays_.remember(facts->id, expiresAt, now.steadySeconds())) {
         case ReplaySet::Outcome::Replayed:
             return std::unexpected(GateFault::Replayed);

@@ -18,12 +18,12 @@
 namespace vorn {
 
 struct GateSettings {
-    std::int64_t nonceLifetime = 300;      // seconds
-    std::size_t replayEntries = 262'144;   // answered nonces held at most
+    std::int64_t nonceLifetime = 300;     // seconds
+    std::size_t replayEntries = 262'144;  // answered nonces held at most
     std::uint32_t challengesPerClient = 32;
-    std::size_t clientEntries = 65'536;    // clients counted at once
-    std::string_view siteName{};           // empty: the Host the visitor asked for
-    std::string_view contact{};            // empty: none
+    std::size_t clientEntries = 65'536;  // clients counted at once
+    std::string_view siteName{};         // empty: the Host the visitor asked for
+    std::string_view contact{};          // empty: none
     std::int64_t startTimeSeconds = 0;
 };
 

@@ -115,8 +115,7 @@ void writeAll(int fd, std::string_view bytes, Nanos end) {
 
 }  // namespace
 
-void serveGateConnection(int fd, GateHandler& handler, ConnectionBuffers& buffers,
-                         Nanos timeout) {
+void serveGateConnection(int fd, GateHandler& handler, ConnectionBuffers& buffers, Nanos timeout) {
     Received received(buffers.input);
     GateRequest request;
     auto read = readRequest(fd, received, request, steadyNanos() + timeout);

@@ -32,10 +32,10 @@ enum class GateFault : std::uint8_t {
 };
 
 inline constexpr std::array<std::string_view, 17> gateFaultNames = {
-    "bad_http",     "too_large",     "timeout",         "bad_transfer_encoding",
-    "bad_chunk",    "no_client",     "no_difficulty",   "bad_host",
-    "bad_return",   "bad_form",      "bad_nonce",       "expired_nonce",
-    "wrong_answer", "replayed",      "replay_set_full", "too_many_challenges",
+    "bad_http",       "too_large", "timeout",         "bad_transfer_encoding",
+    "bad_chunk",      "no_client", "no_difficulty",   "bad_host",
+    "bad_return",     "bad_form",  "bad_nonce",       "expired_nonce",
+    "wrong_answer",   "replayed",  "replay_set_full", "too_many_challenges",
     "token_too_long",
 };
 

@@ -65,7 +65,8 @@ std::expected<void, GateFault> readHeaderLine(std::string_view line, GateRequest
 
 std::size_t countOf(const GateRequest& request, std::string_view name) {
     return static_cast<std::size_t>(std::ranges::count_if(
-        request.fields.begin(), request.fields.begin() + static_cast<std::ptrdiff_t>(request.fieldCount),
+        request.fields.begin(),
+        request.fields.begin() + static_cast<std::ptrdiff_t>(request.fieldCount),
         [&](const HeaderField& field) { return sameName(field.name, name); }));
 }
 
@@ -115,7 +116,8 @@ bool GateRequest::hasCookie(std::string_view name) const {
         while (!rest.empty()) {
             const std::size_t semicolon = rest.find(';');
             const std::string_view pair = trim(rest.substr(0, semicolon));
-            rest = semicolon == std::string_view::npos ? std::string_view() : rest.substr(semicolon + 1);
+            rest = semicolon == std::string_view::npos ? std::string_view()
+                                                       : rest.substr(semicolon + 1);
             if (pair.substr(0, pair.find('=')) == name) return true;
         }
     }

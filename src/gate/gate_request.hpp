@@ -18,7 +18,7 @@ inline constexpr std::size_t maxHeaderLines = 64;
 inline constexpr std::size_t maxBodyBytes = 4096;
 
 struct HeaderField {
-    std::string_view name;  // as sent
+    std::string_view name;   // as sent
     std::string_view value;  // trimmed
 };
 

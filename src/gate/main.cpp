@@ -116,39 +116,46 @@ void reloadKey(const GateOptions& options, ReceiptMinter& minter, GateMetrics& m
 
 int run(const GateOptions& options, const sigset_t& watched) {
     LogQueue queue;
-    if (auto started = queue.start(); !started) return fail("cannot start the log writer", started.error());
+    if (auto started = queue.start(); !started)
+        return fail("cannot start the log writer", started.error());
     publishLogQueue(&queue);
     if (!prepareSignatures()) return fail("cannot start libsodium", Error::Unexpected);
     auto key = readGateKeyFile(options.key);
     if (!key) return fail("--key=" + options.key + ": " + key.error(), Error::InvalidArgument);
     ReceiptMinter minter(*key, options.receiptLifetime);
     sodium_memzero(key->seed.data(), key->seed.size());
-    Gate gate(minter, {.nonceLifetime = options.nonceLifetime,
-                       .replayEntries = static_cast<std::size_t>(options.replayEntries),
-                       .challengesPerClient = static_cast<std::uint32_t>(options.challengesPerClient),
-                       .siteName = options.siteName,
-                       .contact = options.contact,
-                       .startTimeSeconds = static_cast<std::int64_t>(std::time(nullptr))});
+    Gate gate(minter,
+              {.nonceLifetime = options.nonceLifetime,
+               .replayEntries = static_cast<std::size_t>(options.replayEntries),
+               .challengesPerClient = static_cast<std::uint32_t>(options.challengesPerClient),
+               .siteName = options.siteName,
+               .contact = options.contact,
+               .startTimeSeconds = static_cast<std::int64_t>(std::time(nullptr))});
 
     auto server = GateServer::listen(options.listen);
-    if (!server) return fail("--listen=" + options.listen + ": " + std::string(errorName(server.error())), server.error());
+    if (!server)
+        return fail("--listen=" + options.listen + ": " + std::string(errorName(server.error())),
+                    server.error());
     std::optional<GateServer> metricsServer;
     if (options.metrics != "off") {
         auto listened = GateServer::listen(options.metrics);
         if (!listened) {
-            return fail("--metrics=" + options.metrics + ": " + std::string(errorName(listened.error())),
-                        listened.error());
+            return fail(
+                "--metrics=" + options.metrics + ": " + std::string(errorName(listened.error())),
+                listened.error());
         }
         metricsServer.emplace(std::move(*listened));
     }
     ChallengeService challenges(gate);
     MetricsService metrics(gate);
     if (metricsServer) {
-        if (auto started = metricsServer->start(metricsWorkers, metrics, stopFromWorker); !started) {
+        if (auto started = metricsServer->start(metricsWorkers, metrics, stopFromWorker);
+            !started) {
             return fail("cannot start the metrics workers", started.error());
         }
     }
-    if (auto started = server->start(options.maxConnections, challenges, stopFromWorker); !started) {
+    if (auto started = server->start(options.maxConnections, challenges, stopFromWorker);
+        !started) {
         return fail("cannot start the workers", started.error());
     }
 

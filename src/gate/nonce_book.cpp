@@ -90,8 +90,8 @@ NonceText NonceBook::issue(std::string_view client, double difficulty, std::int6
     return text;
 }
 
-std::expected<NonceFacts, GateFault> NonceBook::check(std::string_view text, std::string_view client,
-                                                  std::int64_t now) {
+std::expected<NonceFacts, GateFault> NonceBook::check(std::string_view text,
+                                                      std::string_view client, std::int64_t now) {
     NonceBytes nonce{};
     auto decoded = text.size() == nonceChars ? decodeBase64Url(text, nonce) : std::nullopt;
     if (!decoded || *decoded != nonceBytes) return std::unexpected(GateFault::BadNonce);

@@ -3,7 +3,8 @@
 namespace vorn {
 
 void PrometheusText::family(std::string_view name, std::string_view type, std::string_view help) {
-    if (!help.empty()) out_.text("# HELP ").text(prefix_).text(name).byte(' ').text(help).byte('\n');
+    if (!help.empty())
+        out_.text("# HELP ").text(prefix_).text(name).byte(' ').text(help).byte('\n');
     out_.text("# TYPE ").text(prefix_).text(name).byte(' ').text(type).byte('\n');
 }
 
@@ -38,7 +39,8 @@ void PrometheusText::histogram(std::string_view name, const HistogramCounts& his
     std::uint64_t cumulative = 0;
     for (std::size_t b = 0; b < histogram.bounds.size() && b < histogram.buckets.size(); ++b) {
         cumulative += histogram.buckets[b];
-        open("_bucket").decimal(static_cast<double>(histogram.bounds[b]) / histogram.unitsPerSecond);
+        open("_bucket").decimal(static_cast<double>(histogram.bounds[b]) /
+                                histogram.unitsPerSecond);
         out_.text("\"} ").number(cumulative).byte('\n');
     }
     open("_bucket").text("+Inf\"} ").number(histogram.count).byte('\n');

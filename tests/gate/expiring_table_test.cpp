@@ -28,8 +28,8 @@ TEST(ExpiringTable, AgreesWithAMapOfExpiries) {
     std::mt19937 random(20261209);
     std::int64_t now = 1000;
     auto liveInModel = [&] {
-        return static_cast<std::size_t>(std::ranges::count_if(
-            model, [&](const auto& entry) { return entry.second > now; }));
+        return static_cast<std::size_t>(
+            std::ranges::count_if(model, [&](const auto& entry) { return entry.second > now; }));
     };
     for (int step = 0; step < 20000; ++step) {
         const int roll = static_cast<int>(random() % 100);

@@ -121,13 +121,13 @@ TEST_P(ChromiumVisits, SolveOnceAndReachThePageWithTheReceipt) {
     auto session = browser.openPage();
     ASSERT_TRUE(session);
     const std::string start = url(GetParam().host, challengedPath);
-    ASSERT_TRUE(browser.call("Page.navigate", "{\"url\":" + vorn::jsonString(start) + "}", *session));
+    ASSERT_TRUE(
+        browser.call("Page.navigate", "{\"url\":" + vorn::jsonString(start) + "}", *session));
 
     // The page works, posts its answer and is sent back to the commit page,
     // which the forge stand-in answers with the headers HAProxy added.
-    const std::string text = waitForPage(browser, *session,
-                                         "location.pathname + ' ' + document.body.innerText",
-                                         "forge stand-in");
+    const std::string text = waitForPage(
+        browser, *session, "location.pathname + ' ' + document.body.innerText", "forge stand-in");
     EXPECT_NE(text.find(challengedPath + " forge stand-in: GET " + challengedPath),
               std::string::npos)
         << text;
@@ -137,8 +137,8 @@ TEST_P(ChromiumVisits, SolveOnceAndReachThePageWithTheReceipt) {
                line.find(" receipt=valid") != std::string_view::npos;
     })) << agent->process().linesText();
 
-    auto cookies =
-        browser.call("Network.getCookies", "{\"urls\":[" + vorn::jsonString(start) + "]}", *session);
+    auto cookies = browser.call("Network.getCookies",
+                                "{\"urls\":[" + vorn::jsonString(start) + "]}", *session);
     ASSERT_TRUE(cookies);
     EXPECT_NE(cookies->find("\"name\":\"bramble_pass\""), std::string::npos) << *cookies;
     EXPECT_NE(cookies->find("\"httpOnly\":true"), std::string::npos) << *cookies;
@@ -183,7 +183,8 @@ TEST_F(GateWithoutScheme, ABrowserThatDropsTheCookieIsToldWhyInsteadOfChallenged
     auto session = browser.openPage();
     ASSERT_TRUE(session);
     const std::string start = url("forge.example", challengedPath);
-    ASSERT_TRUE(browser.call("Page.navigate", "{\"url\":" + vorn::jsonString(start) + "}", *session));
+    ASSERT_TRUE(
+        browser.call("Page.navigate", "{\"url\":" + vorn::jsonString(start) + "}", *session));
     const std::string text =
         waitForPage(browser, *session, "document.body.innerText", "did not keep the pass");
     EXPECT_NE(text.find("did not keep the pass"), std::string::npos) << text;
@@ -212,17 +213,18 @@ TEST_F(GateBehindHaproxy, MeasuresTheHashRateOfBothWaysOfHashing) {
         auto session = browser.openPage();
         ASSERT_TRUE(session);
         ASSERT_TRUE(browser.call("Network.enable", "{}", *session));
-        ASSERT_TRUE(browser.call("Network.setExtraHTTPHeaders",
-                                 "{\"headers\":{\"x-vorn-client\":\"192.0.2.1\","
-                                 "\"x-vorn-difficulty\":\"0.0000000000009094947017729282379150390625\"}}",
-                                 *session));
+        ASSERT_TRUE(
+            browser.call("Network.setExtraHTTPHeaders",
+                         "{\"headers\":{\"x-vorn-client\":\"192.0.2.1\","
+                         "\"x-vorn-difficulty\":\"0.0000000000009094947017729282379150390625\"}}",
+                         *session));
         const std::string page = "http://" + probe.host + ":" + std::to_string(gate->port()) +
                                  "/.well-known/bramblegate/?return=%2F";
         ASSERT_TRUE(
             browser.call("Page.navigate", "{\"url\":" + vorn::jsonString(page) + "}", *session));
-        const std::string mode = waitForPage(browser, *session,
-                                             "document.getElementById('answer').dataset.mode || ''",
-                                             probe.mode, 15s);
+        const std::string mode =
+            waitForPage(browser, *session, "document.getElementById('answer').dataset.mode || ''",
+                        probe.mode, 15s);
         EXPECT_EQ(mode, probe.mode);
         // Let it run for three seconds, then read the rate it measured.
         std::this_thread::sleep_for(3s);
@@ -235,10 +237,11 @@ TEST_F(GateBehindHaproxy, MeasuresTheHashRateOfBothWaysOfHashing) {
         ASSERT_FALSE(rate.empty()) << probe.host;
         ASSERT_FALSE(workers.empty()) << probe.host;
         EXPECT_GT(std::stod(rate), 1000) << probe.mode;
-        std::printf("hash rate, %s SHA-256 on %s: %s hashes a second per worker, %s worker(s), "
-                    "%.0f in all\n",
-                    probe.mode.c_str(), probe.host.c_str(), rate.c_str(), workers.c_str(),
-                    std::stod(rate) * std::stod(workers));
+        std::printf(
+            "hash rate, %s SHA-256 on %s: %s hashes a second per worker, %s worker(s), "
+            "%.0f in all\n",
+            probe.mode.c_str(), probe.host.c_str(), rate.c_str(), workers.c_str(),
+            std::stod(rate) * std::stod(workers));
         // Its workers stop with the page, so that the next probe has the
         // machine to itself.
         ASSERT_TRUE(browser.call("Page.navigate", "{\"url\":\"about:blank\"}", *session));
@@ -249,8 +252,9 @@ TEST_F(GateBehindHaproxy, WrongAndReplayedAnswersGetNoCookie) {
     // A forged client address, difficulty and scheme are dropped by HAProxy:
     // the nonce is bound to the real address, so the answers below, sent
     // without it, are checked against the same one.
-    auto page = send("GET", "/.well-known/bramblegate/?return=%2Fowner%2Frepo",
-                     "x-vorn-client: 192.0.2.7\r\nx-vorn-difficulty: 0.5\r\nx-vorn-scheme: https\r\n");
+    auto page =
+        send("GET", "/.well-known/bramblegate/?return=%2Fowner%2Frepo",
+             "x-vorn-client: 192.0.2.7\r\nx-vorn-difficulty: 0.5\r\nx-vorn-scheme: https\r\n");
     ASSERT_TRUE(page);
     ASSERT_EQ(page->status, 200) << page->body;
     auto challenge = readGateChallenge(page->body);

@@ -47,7 +47,8 @@ std::optional<HttpResponse> answerAs(const RunningGate& gate, const std::string&
 // What the operator's tool makes of the receipt in `cookie` with `keyLine`.
 std::string toolCheck(const TempDir& files, const std::string& keyLine, const std::string& cookie) {
     std::ofstream(files.file("keys")) << keyLine;
-    const std::string token = cookie.substr(cookie.find('=') + 1, cookie.find(';') - cookie.find('=') - 1);
+    const std::string token =
+        cookie.substr(cookie.find('=') + 1, cookie.find(';') - cookie.find('=') - 1);
     auto check = runCommand({VORN_RECEIPT_TOOL, "check", "--keys", files.file("keys"), "--host",
                              "forge.example", token});
     return check ? check->output : "";
@@ -113,7 +114,8 @@ TEST(GateProcess, ItsReplayTableTakesEveryGoodAnswerUntilItIsFullOfLiveOnes) {
     const auto started = std::chrono::steady_clock::now();
     int accepted = 0;
     for (int i = 0; i < 1024; ++i) {
-        const std::string client = "10.1." + std::to_string(i / 256) + "." + std::to_string(i % 256);
+        const std::string client =
+            "10.1." + std::to_string(i / 256) + "." + std::to_string(i % 256);
         auto challenge = pageFor(gate, client);
         ASSERT_TRUE(challenge) << client;
         auto passed = answerAs(gate, client, *challenge);
@@ -138,9 +140,9 @@ TEST(GateProcess, ItsReplayTableTakesEveryGoodAnswerUntilItIsFullOfLiveOnes) {
     ASSERT_TRUE(challenge);
     auto later = answerAs(gate, "10.9.9.10", *challenge);
     ASSERT_TRUE(later);
-    EXPECT_EQ(later->status, 303) << later->body << " (the table filled in "
-                                  << std::chrono::duration_cast<std::chrono::milliseconds>(filled).count()
-                                  << " ms)";
+    EXPECT_EQ(later->status, 303)
+        << later->body << " (the table filled in "
+        << std::chrono::duration_cast<std::chrono::milliseconds>(filled).count() << " ms)";
 }
 
 // Eight challenges for one address, then a 429 before any work is asked
@@ -169,8 +171,8 @@ TEST(GateProcess, OneAddressIsLimitedWhenItsPagesAreIssued) {
         << gate.process().linesText();
     EXPECT_TRUE(gate.process().waitForLine("event=answer ip=198.51.100.7 outcome=pass solve_ms="))
         << gate.process().linesText();
-    EXPECT_EQ(metricValue(gate.metrics(), "vorn_gate_refused_total{reason=\"too_many_challenges\"}"),
-              2);
+    EXPECT_EQ(
+        metricValue(gate.metrics(), "vorn_gate_refused_total{reason=\"too_many_challenges\"}"), 2);
 }
 
 TEST(GateProcess, AChunkedAnswerIsRead) {

@@ -25,8 +25,8 @@ PrivateKey testKey() {
 }
 
 GateSettings smallGate() {
-    return {.nonceLifetime = 300, .replayEntries = 1024, .challengesPerClient = 4,
-            .clientEntries = 64};
+    return {
+        .nonceLifetime = 300, .replayEntries = 1024, .challengesPerClient = 4, .clientEntries = 64};
 }
 
 // A gate on clocks the test moves, with requests as HAProxy sends them,
@@ -296,12 +296,13 @@ TEST_P(CookieScheme, IsSecureExactlyWhenTheVisitorCameOverHttps) {
         << response.headers["set-cookie"];
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, CookieScheme,
-    testing::Values(SchemeRow{"https", "\r\nx-vorn-scheme: https", true},
-                    SchemeRow{"plain http", "\r\nx-vorn-scheme: http", false},
-                    SchemeRow{"not said", "", true}),
-    [](const testing::TestParamInfo<SchemeRow>& info) { return test::testName(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rows, CookieScheme,
+                         testing::Values(SchemeRow{"https", "\r\nx-vorn-scheme: https", true},
+                                         SchemeRow{"plain http", "\r\nx-vorn-scheme: http", false},
+                                         SchemeRow{"not said", "", true}),
+                         [](const testing::TestParamInfo<SchemeRow>& info) {
+                             return test::testName(info.param.name);
+                         });
 
 struct ComebackRow {
     std::string name;
@@ -328,14 +329,16 @@ TEST_P(Comebacks, WithoutTheCookieFromTheGatesOwnPageGetTheNotice) {
     const bool notice = response.body.find("did not keep the pass") != std::string::npos;
     EXPECT_EQ(notice, row.notice) << response.body;
     EXPECT_EQ(attribute(response.body, "nonce").empty(), row.notice);
-    const bool counted = gate.metrics().find("vorn_gate_cookie_missing_total 1\n") != std::string::npos;
+    const bool counted =
+        gate.metrics().find("vorn_gate_cookie_missing_total 1\n") != std::string::npos;
     EXPECT_EQ(counted, row.notice);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, Comebacks,
     testing::Values(
-        ComebackRow{"first visit", "return=%2Fo", "\r\nReferer: http://forge.example:8080/o", false},
+        ComebackRow{"first visit", "return=%2Fo", "\r\nReferer: http://forge.example:8080/o",
+                    false},
         ComebackRow{"no referer", "return=%2Fo", "", false},
         ComebackRow{"back from the gate without the cookie", "return=%2Fo", fromGate, true},
         ComebackRow{"back from the gate over https", "return=%2Fo",
@@ -346,25 +349,25 @@ INSTANTIATE_TEST_SUITE_P(
         ComebackRow{"the notice's try again link", "retry=1&return=%2Fo", fromGate, false},
         ComebackRow{"from another site's gate", "return=%2Fo",
                     "\r\nReferer: http://evil.example/.well-known/bramblegate/", false}),
-    [](const testing::TestParamInfo<ComebackRow>& info) { return test::testName(info.param.name); });
+    [](const testing::TestParamInfo<ComebackRow>& info) {
+        return test::testName(info.param.name);
+    });
 
 TEST(CookieNotice, SaysWhyAndOffersHttpsOnlyOverPlainHttp) {
     ASSERT_TRUE(prepareSignatures());
     GateUnderTest gate;
-    const std::string plain =
-        gate.page("return=%2Fo%3Fx%3D1", "10.0.0.1", "0.0001220703125",
-                  fromGate + "\r\nx-vorn-scheme: http")
-            .body;
+    const std::string plain = gate.page("return=%2Fo%3Fx%3D1", "10.0.0.1", "0.0001220703125",
+                                        fromGate + "\r\nx-vorn-scheme: http")
+                                  .body;
     EXPECT_NE(plain.find("Cookies may be blocked for forge.example:8080"), std::string::npos);
     EXPECT_NE(plain.find("<a href=\"https://forge.example/o?x=1\">"), std::string::npos) << plain;
     EXPECT_NE(plain.find("<a href=\"/.well-known/bramblegate/?retry=1&amp;return=/o%3Fx%3D1\">"
                          "Try again</a>"),
               std::string::npos)
         << plain;
-    const std::string secure =
-        gate.page("return=%2Fo", "10.0.0.1", "0.0001220703125",
-                  fromGate + "\r\nx-vorn-scheme: https")
-            .body;
+    const std::string secure = gate.page("return=%2Fo", "10.0.0.1", "0.0001220703125",
+                                         fromGate + "\r\nx-vorn-scheme: https")
+                                   .body;
     EXPECT_NE(secure.find("Cookies may be blocked"), std::string::npos);
     EXPECT_EQ(secure.find("https://"), std::string::npos) << secure;
 }
@@ -403,8 +406,9 @@ TEST_P(ClientLimitRows, ApplyWhenThePageIsIssued) {
     for (std::size_t i = 0; i < GetParam().steps.size(); ++i) {
         const LimitStep& step = GetParam().steps[i];
         gate.advanceSeconds(step.secondsLater);
-        HttpResponse response = step.answer ? gate.answer(goodAnswer(gate, step.client), step.client)
-                                            : gate.page("", step.client);
+        HttpResponse response = step.answer
+                                    ? gate.answer(goodAnswer(gate, step.client), step.client)
+                                    : gate.page("", step.client);
         EXPECT_EQ(response.status, step.status) << "step " << i << ": " << response.body;
         if (response.status == 429) {
             EXPECT_EQ(response.body, "too many requests: too_many_challenges\n");
@@ -417,17 +421,17 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         LimitRow{"four pages", fourPages("10.0.0.1")},
         LimitRow{"a fifth page", then(fourPages("10.0.0.1"), {{"10.0.0.1", 0, false, 429}})},
-        LimitRow{"another address",
-                 then(fourPages("10.0.0.1"), {{"10.0.0.2", 0, false, 200}})},
+        LimitRow{"another address", then(fourPages("10.0.0.1"), {{"10.0.0.2", 0, false, 200}})},
         LimitRow{"the same /64",
                  then(fourPages("2001:db8:0:1::1"), {{"2001:db8:0:1:ffff::2", 0, false, 429}})},
-        LimitRow{"the next /64", then(fourPages("2001:db8:0:1::1"), {{"2001:db8:0:2::1", 0, false, 200}})},
+        LimitRow{"the next /64",
+                 then(fourPages("2001:db8:0:1::1"), {{"2001:db8:0:2::1", 0, false, 200}})},
         LimitRow{"mapped ipv4 is ipv4",
                  then(fourPages("10.0.0.1"), {{"::ffff:10.0.0.1", 0, false, 429}})},
         LimitRow{"one more after a quarter of the lifetime",
-                 then(fourPages("10.0.0.1"),
-                      {{"10.0.0.1", 74, false, 429}, {"10.0.0.1", 1, false, 200},
-                       {"10.0.0.1", 0, false, 429}})},
+                 then(fourPages("10.0.0.1"), {{"10.0.0.1", 74, false, 429},
+                                              {"10.0.0.1", 1, false, 200},
+                                              {"10.0.0.1", 0, false, 429}})},
         LimitRow{"all again after the lifetime",
                  then(fourPages("10.0.0.1"), {{"10.0.0.1", 300, false, 200},
                                               {"10.0.0.1", 0, false, 200},

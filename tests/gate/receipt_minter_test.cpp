@@ -113,7 +113,8 @@ TEST(ReceiptMinterCookie, IsSecureExactlyOverHttps) {
     const ReceiptMinter minter(testKey("k1"), 600);
     FixedText<256> secure;
     minter.writeCookie(secure, "t.o.k", true);
-    EXPECT_EQ(secure.view(), "bramble_pass=t.o.k; Max-Age=600; Path=/; Secure; HttpOnly; SameSite=Lax");
+    EXPECT_EQ(secure.view(),
+              "bramble_pass=t.o.k; Max-Age=600; Path=/; Secure; HttpOnly; SameSite=Lax");
     FixedText<256> plain;
     minter.writeCookie(plain, "t.o.k", false);
     EXPECT_EQ(plain.view(), "bramble_pass=t.o.k; Max-Age=600; Path=/; HttpOnly; SameSite=Lax");

@@ -75,8 +75,8 @@ protected:
         gate = std::make_unique<RunningGate>();
         ASSERT_TRUE(gate->ready());
         std::ofstream(files.file("keys")) << gate->publicKeyLine();
-        agent = std::make_unique<RunningAgent>(std::vector<std::string>{
-            "--challenge=on", "--receipt-keys=" + files.file("keys")});
+        agent = std::make_unique<RunningAgent>(
+            std::vector<std::string>{"--challenge=on", "--receipt-keys=" + files.file("keys")});
         ASSERT_TRUE(agent->ready());
         httpPort = freeTcpPort();
         httpsPort = freeTcpPort();
@@ -125,8 +125,8 @@ protected:
     }
 
     std::string url(const std::string& path, bool https = false) const {
-        return std::string(https ? "https" : "http") + "://127.0.0.1:" +
-               std::to_string(https ? httpsPort : httpPort) + path;
+        return std::string(https ? "https" : "http") +
+               "://127.0.0.1:" + std::to_string(https ? httpsPort : httpPort) + path;
     }
 
     // The receipt cookie a solved challenge gets over HTTP or HTTPS: its
@@ -136,9 +136,9 @@ protected:
         EXPECT_EQ(page.status, 200) << page.body;
         auto challenge = readGateChallenge(page.body);
         if (!challenge) return "";
-        Fetched answered = fetch(url("/.well-known/bramblegate/answer", https),
-                                 {"--data-raw", gateAnswerBody(*challenge,
-                                                               solveGateChallenge(*challenge), "/o")});
+        Fetched answered =
+            fetch(url("/.well-known/bramblegate/answer", https),
+                  {"--data-raw", gateAnswerBody(*challenge, solveGateChallenge(*challenge), "/o")});
         EXPECT_EQ(answered.status, 303) << answered.body;
         return answered.headers["set-cookie"];
     }
@@ -156,8 +156,15 @@ protected:
 // one "status x-vorn-gate x-vorn-error" line each.
 std::vector<std::string> challengedLoad(std::uint16_t port, int count) {
     std::vector<std::string> command = {
-        "curl", "-s", "--no-progress-meter", "--parallel", "--parallel-max", "16", "--max-time",
-        "10", "-w",
+        "curl",
+        "-s",
+        "--no-progress-meter",
+        "--parallel",
+        "--parallel-max",
+        "16",
+        "--max-time",
+        "10",
+        "-w",
         "%{http_code} %header{x-vorn-gate} %header{x-vorn-error}\\n"};
     for (int i = 0; i < count; ++i) {
         command.push_back("http://127.0.0.1:" + std::to_string(port) + "/o/r/commit/" +

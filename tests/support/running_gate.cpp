@@ -15,9 +15,9 @@ namespace {
 
 std::vector<std::string> withListeners(const std::string& key, std::uint16_t port,
                                        std::uint16_t metricsPort, std::vector<std::string> extra) {
-    std::vector<std::string> arguments = {
-        "--key=" + key, "--listen=127.0.0.1:" + std::to_string(port),
-        "--metrics=127.0.0.1:" + std::to_string(metricsPort)};
+    std::vector<std::string> arguments = {"--key=" + key,
+                                          "--listen=127.0.0.1:" + std::to_string(port),
+                                          "--metrics=127.0.0.1:" + std::to_string(metricsPort)};
     arguments.insert(arguments.end(), extra.begin(), extra.end());
     return arguments;
 }
@@ -64,8 +64,7 @@ RunningGate::RunningGate(std::vector<std::string> extraArguments, std::string ki
 }
 
 std::optional<HttpResponse> RunningGate::send(std::string_view method, std::string_view target,
-                                              std::string_view head,
-                                              std::string_view body) const {
+                                              std::string_view head, std::string_view body) const {
     std::string request = std::string(method) + " " + std::string(target) +
                           " HTTP/1.1\r\nHost: forge.example\r\n" + std::string(head);
     if (!body.empty()) request += "Content-Length: " + std::to_string(body.size()) + "\r\n";
