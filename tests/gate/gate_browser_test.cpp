@@ -17,13 +17,10 @@
 #include <thread>
 #include <vector>
 
-#include "support/daemon_process.hpp"
-#include "support/free_tcp_port.hpp"
+#include "support/challenge_chain.hpp"
 #include "support/headless_browser.hpp"
 #include "support/http_client.hpp"
 #include "support/metrics_page.hpp"
-#include "support/running_agent.hpp"
-#include "support/running_gate.hpp"
 #include "support/temp_dir.hpp"
 #include "token/token_signer.hpp"
 
@@ -41,31 +38,16 @@ class GateBehindHaproxy : public testing::Test {
 protected:
     void SetUp() override {
         if (::access("/usr/sbin/haproxy", X_OK) != 0) GTEST_SKIP() << "haproxy is not installed";
-        gate = std::make_unique<RunningGate>();
-        ASSERT_TRUE(gate->ready());
-        std::ofstream(files.file("keys")) << gate->publicKeyLine();
-        agent = std::make_unique<RunningAgent>(std::vector<std::string>{
-            "--log-verdicts=all", "--challenge=on", "--receipt-keys=" + files.file("keys")});
-        ASSERT_TRUE(agent->ready());
-
-        httpPort = freeTcpPort();
-        const std::string http = "127.0.0.1:" + std::to_string(httpPort);
-        LaunchOptions options{
-            .environment = {"VORN_SPOA_SOCK=" + agent->socketPath(), "VORN_HTTP_ADDR=" + http,
-                            "VORN_HTTP_ADDR6=" + http,
-                            "VORN_FORGE_ADDR=127.0.0.1:" + std::to_string(freeTcpPort()),
-                            "VORN_GATE_ADDR=" + gate->address()},
-            .prefix = {"sh", "-c", "exec \"$0\" \"$@\" >/dev/null"},
-            .program = "/usr/sbin/haproxy"};
-        haproxy = std::make_unique<DaemonProcess>(
-            std::vector<std::string>{"-f", configuration(), "-db"}, options);
-        ASSERT_TRUE(haproxy->waitForLine("server vorn-spoa/vorn-spoa succeeded", 10s))
-            << haproxy->linesText();
-        ASSERT_TRUE(haproxy->waitForLine("server bramblegate/gate1 succeeded", 10s))
-            << haproxy->linesText();
+        chain = std::make_unique<ChallengeChain>(ChainOptions{
+            .configuration = configuration(), .agentArguments = {"--log-verdicts=all"}});
+        ASSERT_TRUE(chain->ready());
+        httpPort = chain->httpPort();
     }
 
     virtual std::string configuration() { return VORN_SOURCE_DIR "/deploy/haproxy/haproxy.cfg"; }
+
+    RunningGate& gate() { return chain->gate(); }
+    RunningAgent& agent() { return chain->agent(); }
 
     std::string url(const std::string& host, const std::string& path) const {
         return "http://" + host + ":" + std::to_string(httpPort) + path;
@@ -87,9 +69,7 @@ protected:
     }
 
     TempDir files;
-    std::unique_ptr<RunningGate> gate;
-    std::unique_ptr<RunningAgent> agent;
-    std::unique_ptr<DaemonProcess> haproxy;
+    std::unique_ptr<ChallengeChain> chain;
     std::uint16_t httpPort = 0;
 };
 
@@ -132,10 +112,10 @@ TEST_P(ChromiumVisits, SolveOnceAndReachThePageWithTheReceipt) {
               std::string::npos)
         << text;
     EXPECT_NE(text.find("x-vorn-verdict=pass x-vorn-receipt=valid"), std::string::npos) << text;
-    EXPECT_TRUE(agent->process().waitForLine([](std::string_view line) {
+    EXPECT_TRUE(agent().process().waitForLine([](std::string_view line) {
         return line.find(" verdict=pass reason=receipt ") != std::string_view::npos &&
                line.find(" receipt=valid") != std::string_view::npos;
-    })) << agent->process().linesText();
+    })) << agent().process().linesText();
 
     auto cookies = browser.call("Network.getCookies",
                                 "{\"urls\":[" + vorn::jsonString(start) + "]}", *session);
@@ -145,7 +125,7 @@ TEST_P(ChromiumVisits, SolveOnceAndReachThePageWithTheReceipt) {
     EXPECT_NE(cookies->find("\"secure\":false"), std::string::npos) << "plain HTTP: " << *cookies;
     EXPECT_NE(cookies->find("\"sameSite\":\"Lax\""), std::string::npos) << *cookies;
     // Once: one page, one answer, no notice.
-    const std::string page = gate->metrics();
+    const std::string page = gate().metrics();
     EXPECT_EQ(metricValue(page, "vorn_gate_challenges_total"), 1);
     EXPECT_EQ(metricValue(page, "vorn_gate_answers_good_total"), 1);
     EXPECT_EQ(metricValue(page, "vorn_gate_cookie_missing_total"), 0);
@@ -189,12 +169,12 @@ TEST_F(GateWithoutScheme, ABrowserThatDropsTheCookieIsToldWhyInsteadOfChallenged
         waitForPage(browser, *session, "document.body.innerText", "did not keep the pass");
     EXPECT_NE(text.find("did not keep the pass"), std::string::npos) << text;
     EXPECT_NE(text.find("keep cookies only for secure sites"), std::string::npos) << text;
-    const std::string page = gate->metrics();
+    const std::string page = gate().metrics();
     EXPECT_EQ(metricValue(page, "vorn_gate_answers_good_total"), 1) << "solved once";
     EXPECT_EQ(metricValue(page, "vorn_gate_challenges_total"), 1) << "and not asked again";
     EXPECT_EQ(metricValue(page, "vorn_gate_cookie_missing_total"), 1);
-    EXPECT_TRUE(gate->process().waitForLine("event=challenge ip=127.0.0.1 outcome=cookie_missing"))
-        << gate->process().linesText();
+    EXPECT_TRUE(gate().process().waitForLine("event=challenge ip=127.0.0.1 outcome=cookie_missing"))
+        << gate().process().linesText();
 }
 
 // The page straight from the gate, as HAProxy would pass it on, at a
@@ -218,7 +198,7 @@ TEST_F(GateBehindHaproxy, MeasuresTheHashRateOfBothWaysOfHashing) {
                          "{\"headers\":{\"x-vorn-client\":\"192.0.2.1\","
                          "\"x-vorn-difficulty\":\"0.0000000000009094947017729282379150390625\"}}",
                          *session));
-        const std::string page = "http://" + probe.host + ":" + std::to_string(gate->port()) +
+        const std::string page = "http://" + probe.host + ":" + std::to_string(gate().port()) +
                                  "/.well-known/bramblegate/?return=%2F";
         ASSERT_TRUE(
             browser.call("Page.navigate", "{\"url\":" + vorn::jsonString(page) + "}", *session));
@@ -287,7 +267,7 @@ TEST_F(GateBehindHaproxy, WrongAndReplayedAnswersGetNoCookie) {
     EXPECT_EQ(replayed->body, "bad request: replayed\n");
     EXPECT_EQ(replayed->headers.count("set-cookie"), 0u);
 
-    const std::string metrics = gate->metrics();
+    const std::string metrics = gate().metrics();
     EXPECT_EQ(metricValue(metrics, "vorn_gate_refused_total{reason=\"wrong_answer\"}"), 1);
     EXPECT_EQ(metricValue(metrics, "vorn_gate_refused_total{reason=\"replayed\"}"), 1);
 }

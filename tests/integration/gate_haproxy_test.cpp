@@ -21,12 +21,11 @@
 #include <thread>
 #include <vector>
 
+#include "support/challenge_chain.hpp"
 #include "support/command.hpp"
 #include "support/daemon_process.hpp"
 #include "support/deadline.hpp"
 #include "support/free_tcp_port.hpp"
-#include "support/running_agent.hpp"
-#include "support/running_gate.hpp"
 #include "support/temp_dir.hpp"
 
 namespace vorn::test {
@@ -72,34 +71,14 @@ class GateThroughHaproxy : public testing::Test {
 protected:
     void SetUp() override {
         if (::access("/usr/sbin/haproxy", X_OK) != 0) GTEST_SKIP() << "haproxy is not installed";
-        gate = std::make_unique<RunningGate>();
-        ASSERT_TRUE(gate->ready());
-        std::ofstream(files.file("keys")) << gate->publicKeyLine();
-        agent = std::make_unique<RunningAgent>(
-            std::vector<std::string>{"--challenge=on", "--receipt-keys=" + files.file("keys")});
-        ASSERT_TRUE(agent->ready());
-        httpPort = freeTcpPort();
-        httpsPort = freeTcpPort();
-        const std::string http = "127.0.0.1:" + std::to_string(httpPort);
-        LaunchOptions options{
-            .environment = {"VORN_SPOA_SOCK=" + agent->socketPath(), "VORN_HTTP_ADDR=" + http,
-                            "VORN_HTTP_ADDR6=" + http,
-                            "VORN_FORGE_ADDR=127.0.0.1:" + std::to_string(freeTcpPort()),
-                            "VORN_GATE_ADDR=" + gate->address(),
-                            "VORN_HTTPS_ADDR=127.0.0.1:" + std::to_string(httpsPort)},
-            .prefix = {"sh", "-c", "exec \"$0\" \"$@\" >/dev/null"},
-            .program = "/usr/sbin/haproxy"};
-        for (const std::string& setting : environment()) options.environment.push_back(setting);
+        ChainOptions options{.haproxyEnvironment = environment()};
         if (auto certificate = tlsCertificate()) {
-            options.environment.push_back("VORN_TLS_CERT=" + *certificate);
+            options.haproxyEnvironment.push_back("VORN_TLS_CERT=" + *certificate);
         }
-        haproxy = std::make_unique<DaemonProcess>(
-            std::vector<std::string>{"-f", VORN_SOURCE_DIR "/deploy/haproxy/haproxy.cfg", "-db"},
-            options);
-        ASSERT_TRUE(haproxy->waitForLine("server vorn-spoa/vorn-spoa succeeded", 10s))
-            << haproxy->linesText();
-        ASSERT_TRUE(haproxy->waitForLine("server bramblegate/gate1 succeeded", 10s))
-            << haproxy->linesText();
+        chain = std::make_unique<ChallengeChain>(options);
+        ASSERT_TRUE(chain->ready());
+        httpPort = chain->httpPort();
+        httpsPort = chain->httpsPort();
     }
 
     // Settings for HAProxy beyond the addresses.
@@ -124,6 +103,9 @@ protected:
         return pem;
     }
 
+    RunningGate& gate() { return chain->gate(); }
+    DaemonProcess& haproxy() { return chain->haproxy(); }
+
     std::string url(const std::string& path, bool https = false) const {
         return std::string(https ? "https" : "http") +
                "://127.0.0.1:" + std::to_string(https ? httpsPort : httpPort) + path;
@@ -144,9 +126,7 @@ protected:
     }
 
     TempDir files;
-    std::unique_ptr<RunningGate> gate;
-    std::unique_ptr<RunningAgent> agent;
-    std::unique_ptr<DaemonProcess> haproxy;
+    std::unique_ptr<ChallengeChain> chain;
     std::uint16_t httpPort = 0;
     std::uint16_t httpsPort = 0;
     bool tls = false;
@@ -187,10 +167,10 @@ TEST_F(GateThroughHaproxy, TheGateKilledUnderLoadTurnsChallengesIntoTaggedPasses
     std::optional<CommandResult> load;
     std::thread background([&] { load = runCommand(challengedLoad(httpPort, 3000), 60s); });
     std::this_thread::sleep_for(500ms);
-    ASSERT_TRUE(gate->process().sendSignal(SIGKILL));
-    ASSERT_TRUE(gate->process().waitExit().has_value());
-    ASSERT_TRUE(haproxy->waitForLine("Server bramblegate/gate1 is DOWN", 10s))
-        << haproxy->linesText();
+    ASSERT_TRUE(gate().process().sendSignal(SIGKILL));
+    ASSERT_TRUE(gate().process().waitExit().has_value());
+    ASSERT_TRUE(haproxy().waitForLine("Server bramblegate/gate1 is DOWN", 10s))
+        << haproxy().linesText();
 
     // Once HAProxy knows, every challenged request passes, tagged.
     auto after = runCommand(challengedLoad(httpPort, 64), 30s);
@@ -217,11 +197,12 @@ TEST_F(GateThroughHaproxy, TheGateKilledUnderLoadTurnsChallengesIntoTaggedPasses
     EXPECT_NE(passed.body.find("x-vorn-gate=down"), std::string::npos) << passed.body;
 
     // A gate on the same address: HAProxy finds it and challenges again.
-    DaemonProcess next({"--key=" + gate->keyFile(), "--listen=" + gate->address(), "--metrics=off"},
-                       LaunchOptions{.program = VORN_GATE_BINARY});
+    DaemonProcess next(
+        {"--key=" + gate().keyFile(), "--listen=" + gate().address(), "--metrics=off"},
+        LaunchOptions{.program = VORN_GATE_BINARY});
     ASSERT_TRUE(next.waitForLine("metrics off")) << next.linesText();
-    ASSERT_TRUE(haproxy->waitForLine("Server bramblegate/gate1 is UP", 10s))
-        << haproxy->linesText();
+    ASSERT_TRUE(haproxy().waitForLine("Server bramblegate/gate1 is UP", 10s))
+        << haproxy().linesText();
     EXPECT_EQ(fetch(url(challengedPath)).status, 302);
 }
 
