@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "gate/gate.hpp"
+#include "gate/gate_connection.hpp"
 #include "token/signature.hpp"
 
 namespace {

@@ -172,16 +172,18 @@ TEST_F(GateThroughHaproxy, TheGateKilledUnderLoadTurnsChallengesIntoTaggedPasses
     ASSERT_TRUE(haproxy().waitForLine("Server bramblegate/gate1 is DOWN", 10s))
         << haproxy().linesText();
 
-    // Once HAProxy knows, every challenged request passes, tagged.
+    // Once HAProxy knows, every challenged request passes, tagged. (On a
+    // loaded machine the agent may miss its 250 ms now and then: that
+    // request passes by the agent's own fail-open, tagged x-vorn-error 1.)
     auto after = runCommand(challengedLoad(httpPort, 64), 30s);
     ASSERT_TRUE(after);
-    EXPECT_EQ(tally(after->output), (std::map<std::string, int>{{"200 down ", 64}}));
+    auto tagged = tally(after->output);
+    EXPECT_GT(tagged["200 down "], 0);
+    EXPECT_EQ(tagged["200 down "] + tagged["200  1"], 64) << after->output;
     background.join();
     ASSERT_TRUE(load);
     // Across the outage: challenges before it was noticed, tagged passes
-    // after, and no request ever refused. (On a loaded machine the agent may
-    // miss its 250 ms now and then: that request passes by the agent's own
-    // fail-open, tagged x-vorn-error 1.)
+    // after, and no request ever refused.
     const auto counts = tally(load->output);
     int total = 0;
     for (const auto& [line, count] : counts) {
