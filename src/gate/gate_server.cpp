@@ -1,6 +1,5 @@
 #include "gate/gate_server.hpp"
 
-#include <netinet/in.h>
 #include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -73,16 +72,6 @@ std::expected<GateServer, Error> GateServer::listen(std::string_view address) {
 
 GateServer::~GateServer() {
     if (fd_ >= 0) ::close(fd_);
-}
-
-std::uint16_t GateServer::port() const {
-    sockaddr_storage address{};
-    socklen_t length = sizeof(address);
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-    if (address.ss_family == AF_INET6) {
-        return ntohs(reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port);
-    }
-    return ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
 }
 
 std::expected<void, Error> GateServer::start(int workers, ConnectionService& service,

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstdint>
 #include <expected>
 #include <string_view>
 
@@ -27,8 +26,8 @@ protected:
 // with the load.
 class GateServer {
 public:
-    // Binds and listens on "a.b.c.d:port" or "[v6]:port" (port 0 picks a
-    // free one). InvalidArgument for another form, AddressInUse, SocketError.
+    // Binds and listens on "a.b.c.d:port" or "[v6]:port", port 1 to 65535.
+    // InvalidArgument for another form, AddressInUse, SocketError.
     [[nodiscard]] static std::expected<GateServer, Error> listen(std::string_view address);
 
     GateServer(GateServer&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
@@ -36,8 +35,6 @@ public:
     GateServer& operator=(const GateServer&) = delete;
     GateServer& operator=(GateServer&&) = delete;
     ~GateServer();
-
-    [[nodiscard]] std::uint16_t port() const;
 
     // Starts `workers` threads that serve connections with `service` for as
     // long as the process runs; both must outlive it. A worker whose accept

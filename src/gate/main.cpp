@@ -71,11 +71,6 @@ int fail(std::string_view message, Error error) {
     return 1;
 }
 
-// "ADDRESS:PORT" with the port the listener got (the option may say 0).
-void writeBound(LogMessage& line, std::string_view address, std::uint16_t port) {
-    line.text(address.substr(0, address.rfind(':') + 1)).number(port);
-}
-
 void reloadKey(const GateOptions& options, ReceiptMinter& minter, GateMetrics& metrics) {
     auto key = readGateKeyFile(options.key);
     LogMessage line;
@@ -163,15 +158,12 @@ int run(const GateOptions& options, const sigset_t& watched) {
     line.text("start: key ").text(key->kid).text(" from ").text(options.key);
     logMessage(LogLevel::info, line.view());
     line.clear();
-    line.text("challenges on ");
-    writeBound(line, options.listen, server->port());
+    line.text("challenges on ").text(options.listen);
     line.text(", ").number(options.maxConnections).text(" workers");
     logMessage(LogLevel::info, line.view());
     line.clear();
     if (metricsServer) {
-        line.text("metrics on ");
-        writeBound(line, options.metrics, metricsServer->port());
-        line.text("/metrics");
+        line.text("metrics on ").text(options.metrics).text("/metrics");
     } else {
         line.text("metrics off");
     }
