@@ -5,12 +5,12 @@
 #include <string_view>
 
 #include "common/byte_text.hpp"
+#include "common/http_head.hpp"
 
 namespace vorn {
 
 namespace {
 
-constexpr std::string_view headEnd = "\r\n\r\n";
 constexpr std::string_view notFoundBody = "not found\n";
 
 // The method is case-sensitive and the target runs to the next space, or to
@@ -26,8 +26,7 @@ bool asksForMetrics(std::string_view request) {
 }  // namespace
 
 bool requestHeadComplete(std::span<const std::byte> input, std::size_t seen) {
-    std::size_t from = seen > headEnd.size() - 1 ? seen - (headEnd.size() - 1) : 0;
-    return asText(input).find(headEnd, from) != std::string_view::npos;
+    return findHttpHeadEnd(asText(input), seen).has_value();
 }
 
 std::expected<ResponseRange, Error> writeMetricsResponse(std::span<const std::byte> input,

@@ -4,6 +4,8 @@
 #include <span>
 #include <string_view>
 
+#include "observe/prometheus_text.hpp"
+
 namespace vorn {
 
 namespace {
@@ -12,29 +14,27 @@ constexpr std::string_view prefix = "vorn_spoa_";
 constexpr double nanosPerSecondFloat = 1e9;
 constexpr double scoreUnitsPerOne = 1e6;  // the score sum is kept in millionths
 
-// The help line (when there is help) and the type line of one family.
+// The family header and samples of the daemon's page, through the shared
+// writer.
 void header(TextWriter& out, std::string_view name, std::string_view type,
             std::string_view help = {}) {
-    if (!help.empty()) out.text("# HELP ").text(prefix).text(name).byte(' ').text(help).byte('\n');
-    out.text("# TYPE ").text(prefix).text(name).byte(' ').text(type).byte('\n');
+    PrometheusText(out, prefix).family(name, type, help);
 }
 
-// The sample's name, labels and the space before its value.
 TextWriter& sample(TextWriter& out, std::string_view name) {
-    return out.text(prefix).text(name).byte(' ');
+    return PrometheusText(out, prefix).sample(name);
 }
 
 TextWriter& sample(TextWriter& out, std::string_view name, std::string_view label,
                    std::string_view value) {
-    return out.text(prefix).text(name).byte('{').text(label).text("=\"").text(value).text("\"} ");
+    return PrometheusText(out, prefix).sample(name, label, value);
 }
 
 template <std::size_t N>
 void labelledCounts(TextWriter& out, std::string_view name, std::string_view label,
                     std::span<const std::string_view, N> labels,
                     std::span<const std::uint64_t, N> values) {
-    for (std::size_t i = 0; i < N; ++i)
-        sample(out, name, label, labels[i]).number(values[i]).byte('\n');
+    PrometheusText(out, prefix).counts(name, label, labels, values);
 }
 
 void decisions(TextWriter& out, const StatsBlock& stats) {
@@ -53,27 +53,19 @@ void decisions(TextWriter& out, const StatsBlock& stats) {
     }
 }
 
-// Cumulative buckets from the block's disjoint ones; "+Inf" also counts the
-// samples above the last bound.
 void latency(TextWriter& out, const StatsBlock& stats) {
     header(out, "notify_seconds", "histogram",
            "NOTIFY to ACK time; path=verify waited for a receipt signature check");
     for (std::size_t p = 0; p < latencyPathNames.size(); ++p) {
         const LatencyHistogram& histogram = stats.latency[p];
-        const std::string_view path = latencyPathNames[p];
-        std::uint64_t cumulative = 0;
-        for (std::size_t b = 0; b < histogram.buckets.size(); ++b) {
-            cumulative += histogram.buckets[b];
-            out.text(prefix).text("notify_seconds_bucket{path=\"").text(path).text("\",le=\"");
-            out.decimal(static_cast<double>(latencyBucketBoundsNs[b]) / nanosPerSecondFloat);
-            out.text("\"} ").number(cumulative).byte('\n');
-        }
-        out.text(prefix).text("notify_seconds_bucket{path=\"").text(path).text("\",le=\"+Inf\"} ");
-        out.number(histogram.count).byte('\n');
-        sample(out, "notify_seconds_sum", "path", path)
-            .decimal(static_cast<double>(histogram.sumNanos) / nanosPerSecondFloat)
-            .byte('\n');
-        sample(out, "notify_seconds_count", "path", path).number(histogram.count).byte('\n');
+        PrometheusText(out, prefix)
+            .histogram("notify_seconds",
+                       {.bounds = latencyBucketBoundsNs,
+                        .buckets = histogram.buckets,
+                        .count = histogram.count,
+                        .sum = histogram.sumNanos,
+                        .unitsPerSecond = nanosPerSecondFloat},
+                       "path", latencyPathNames[p]);
     }
 }
 

@@ -1,8 +1,9 @@
-// The dashboard, the alert rules and the man page against a live daemon:
-// every metric an expression names is one the daemon's page serves, and the
-// man page describes every family on it. The page comes from the real
-// binary after a little traffic, so that the families that wait for their
-// first sample (decisions, backlog) are on it too.
+// The dashboard, the alert rules and the man pages against a live daemon
+// and a live gate: every metric an expression names is one their pages
+// serve, and each man page describes every family on its program's page.
+// The pages come from the real binaries after a little traffic, so that the
+// families that wait for their first sample (decisions, backlog) are on
+// them too.
 
 #include <gtest/gtest.h>
 #include <simdjson.h>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "support/running_agent.hpp"
+#include "support/running_gate.hpp"
 #include "support/vorn_check.hpp"
 
 namespace vorn::test {
@@ -34,18 +36,9 @@ struct Page {
     std::set<std::string> families;  // names of TYPE lines and of untyped samples
 };
 
-Page servedPage() {
-    RunningAgent agent;
+Page readPage(const std::string& text) {
     Page page;
-    if (!agent.ready()) return page;
-    auto client = agent.connect();
-    EXPECT_TRUE(client && client->hello());
-    if (client) {
-        VornCheck check;
-        check.backlog = std::int64_t{2};
-        EXPECT_TRUE(client->decide(check));
-    }
-    std::istringstream lines(agent.metrics());
+    std::istringstream lines(text);
     std::string line;
     while (std::getline(lines, line)) {
         if (line.starts_with("# TYPE ")) {
@@ -67,9 +60,45 @@ Page servedPage() {
     return page;
 }
 
-const Page& page() {
-    static const Page served = servedPage();
+Page agentPage() {
+    RunningAgent agent;
+    if (!agent.ready()) return {};
+    auto client = agent.connect();
+    EXPECT_TRUE(client && client->hello());
+    if (client) {
+        VornCheck check;
+        check.backlog = std::int64_t{2};
+        EXPECT_TRUE(client->decide(check));
+    }
+    return readPage(agent.metrics());
+}
+
+Page gatePage() {
+    RunningGate gate;
+    if (!gate.ready()) return {};
+    EXPECT_TRUE(gate.send("GET", "/.well-known/bramblegate/", "x-vorn-client: 192.0.2.1\r\n"));
+    return readPage(gate.metrics());
+}
+
+// The daemon's page, the gate's, and both together.
+const Page& daemonPage() {
+    static const Page served = agentPage();
     return served;
+}
+
+const Page& issuerPage() {
+    static const Page served = gatePage();
+    return served;
+}
+
+const Page& page() {
+    static const Page both = [] {
+        Page merged = daemonPage();
+        merged.series.insert(issuerPage().series.begin(), issuerPage().series.end());
+        merged.families.insert(issuerPage().families.begin(), issuerPage().families.end());
+        return merged;
+    }();
+    return both;
 }
 
 bool isNameStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_' || c == ':'; }
@@ -218,10 +247,10 @@ TEST_F(Dashboard, NamesOnlyServedMetrics) {
         for (const std::string& name : metricNames(expression)) {
             used.insert(name);
             EXPECT_TRUE(page().series.contains(name) || scrapeSeries(name))
-                << name << " in " << expression << " is not on the daemon's page";
+                << name << " in " << expression << " is on neither program's page";
         }
     }
-    // The agent selector's query.
+    // The agent and gate selectors' queries.
     simdjson::dom::array variables;
     ASSERT_FALSE(root["templating"]["list"].get(variables));
     for (simdjson::dom::element variable : variables) {
@@ -235,38 +264,54 @@ TEST_F(Dashboard, NamesOnlyServedMetrics) {
     for (const char* wanted :
          {"vorn_spoa_decisions_total", "vorn_spoa_level", "vorn_spoa_class_rate10m",
           "vorn_spoa_class_dip10m", "vorn_spoa_receipts_total", "vorn_spoa_score_band_total",
-          "vorn_spoa_connections", "vorn_spoa_buffer_chunks"}) {
+          "vorn_spoa_connections", "vorn_spoa_buffer_chunks", "vorn_gate_challenges_total",
+          "vorn_gate_answers_good_total", "vorn_gate_refused_total",
+          "vorn_gate_solve_seconds_bucket", "vorn_gate_replay_entries"}) {
         EXPECT_TRUE(used.contains(wanted)) << wanted << " is on no panel";
     }
 }
 
-TEST(AlertRules, NameOnlyServedMetrics) {
-    std::string rules = readText(VORN_SOURCE_DIR "/deploy/prometheus/vorn-spoa.rules.yml");
-    ASSERT_FALSE(page().series.empty());
+// How many names with `prefix` the rules use that are not part of a
+// recorded name (those hold colons); each must be on `served`.
+int namesOnPage(const std::string& rules, std::string_view prefix, const Page& served) {
     int named = 0;
-    // Every vorn_spoa_ name that is not part of a recorded name (those hold
-    // colons).
-    for (std::size_t at = rules.find("vorn_spoa_"); at != std::string::npos;
-         at = rules.find("vorn_spoa_", at + 1)) {
+    for (std::size_t at = rules.find(prefix); at != std::string::npos;
+         at = rules.find(prefix, at + 1)) {
         if (at > 0 && isNameChar(rules[at - 1])) continue;
         std::size_t end = at;
         while (end < rules.size() && isNameChar(rules[end])) ++end;
         std::string name = rules.substr(at, end - at);
         if (name.find(':') != std::string::npos) continue;
         ++named;
-        EXPECT_TRUE(page().series.contains(name)) << name << " is not on the daemon's page";
+        EXPECT_TRUE(served.series.contains(name)) << name << " is not on its program's page";
     }
-    EXPECT_GE(named, 10);
+    return named;
+}
+
+TEST(AlertRules, NameOnlyServedMetrics) {
+    std::string rules = readText(VORN_SOURCE_DIR "/deploy/prometheus/vorn-spoa.rules.yml");
+    ASSERT_FALSE(daemonPage().series.empty());
+    ASSERT_FALSE(issuerPage().series.empty());
+    EXPECT_GE(namesOnPage(rules, "vorn_spoa_", daemonPage()), 10);
+    EXPECT_GE(namesOnPage(rules, "vorn_gate_", issuerPage()), 2);
+}
+
+void expectEveryFamilyListed(const std::string& manualPath, const Page& served) {
+    std::string manual = readText(manualPath);
+    ASSERT_FALSE(served.families.empty());
+    for (const std::string& family : served.families) {
+        const bool listed = manual.find(".It Va " + family + "\n") != std::string::npos ||
+                            manual.find(".It Va " + family + " ") != std::string::npos;
+        EXPECT_TRUE(listed) << family << " is missing from the METRICS section of " << manualPath;
+    }
 }
 
 TEST(ManPage, DescribesEveryFamilyOnThePage) {
-    std::string manual = readText(VORN_SOURCE_DIR "/man/vorn-spoa.8");
-    ASSERT_FALSE(page().families.empty());
-    for (const std::string& family : page().families) {
-        const bool listed = manual.find(".It Va " + family + "\n") != std::string::npos ||
-                            manual.find(".It Va " + family + " ") != std::string::npos;
-        EXPECT_TRUE(listed) << family << " is missing from the METRICS section";
-    }
+    expectEveryFamilyListed(VORN_SOURCE_DIR "/man/vorn-spoa.8", daemonPage());
+}
+
+TEST(ManPage, OfTheGateDescribesEveryFamilyOnItsPage) {
+    expectEveryFamilyListed(VORN_SOURCE_DIR "/man/vorn-gate.8", issuerPage());
 }
 
 }  // namespace

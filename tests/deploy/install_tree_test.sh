@@ -39,14 +39,18 @@ if [ "$have_receipt" = 1 ]; then
 else
     expect_none "$root/bin/vorn-receipt"
 fi
-if [ "$have_gate" = 1 ]; then expect_program "$root/sbin/vorn-gate"; else expect_none "$root/sbin/vorn-gate"; fi
+[ "$have_gate" = 1 ] || fail "the build has no vorn-gate"
+expect_program "$root/sbin/vorn-gate"
+expect_file "$root/share/man/man8/vorn-gate.8"
 examples="$root/share/vorn-spoa"
 for f in haproxy/haproxy.cfg haproxy/vorn-spoe.conf haproxy/README.md \
          prometheus/vorn-spoa.rules.yml prometheus/vorn-spoa.rules.test.yml \
-         grafana/vorn-spoa.json systemd/vorn-spoa.service systemd/vorn-spoa.default; do
+         grafana/vorn-spoa.json systemd/vorn-spoa.service systemd/vorn-spoa.default \
+         systemd/vorn-gate.service systemd/vorn-gate.default; do
     expect_file "$examples/$f"
 done
 expect_program "$examples/freebsd/vorn_spoa"
+expect_program "$examples/freebsd/vorn_gate"
 
 # The service files name the daemon where it was installed.
 case $unit_dir in
@@ -57,10 +61,17 @@ esac
 if [ -n "$unit_dir" ]; then
     expect_file "$unit"
     grep -q "^ExecStart=$prefix/sbin/vorn-spoa " "$unit" || fail "$unit does not start $prefix/sbin/vorn-spoa"
+    gate_unit="$(dirname "$unit")/vorn-gate.service"
+    expect_file "$gate_unit"
+    grep -q "^ExecStart=$prefix/sbin/vorn-gate " "$gate_unit" ||
+        fail "$gate_unit does not start $prefix/sbin/vorn-gate"
 fi
 grep -q "^vorn_spoa_program=$prefix/sbin/vorn-spoa\$" "$examples/freebsd/vorn_spoa" ||
     fail "the rc.d script does not run $prefix/sbin/vorn-spoa"
+grep -q "^vorn_gate_program=$prefix/sbin/vorn-gate\$" "$examples/freebsd/vorn_gate" ||
+    fail "the gate's rc.d script does not run $prefix/sbin/vorn-gate"
 [ -z "$rcd_dir" ] || expect_program "$root/$rcd_dir/vorn_spoa"
+[ -z "$rcd_dir" ] || expect_program "$root/$rcd_dir/vorn_gate"
 
 # The installed daemon is the daemon: a bad argument gets its error lines.
 if "$root/sbin/vorn-spoa" --no-such-option=1 2>"$work/err"; then fail "the daemon accepted --no-such-option"; fi
@@ -105,6 +116,35 @@ for option in $options; do
     case $full in *" --$option=value$i "*) ;; *) fail "rc.d script does not pass --$option: $full" ;; esac
 done
 case $full in *" --extra") ;; *) fail "rc.d script does not append vorn_spoa_args: $full" ;; esac
+
+# The gate likewise: every option of its man page is one it knows (there
+# are ten), and its rc.d script passes each rc.conf variable as one
+# argument, spaces and all (rc.subr runs the command through eval, as the
+# stand-in does).
+gate_options=$(sed -n 's/^\.Op Fl -\([a-z-]*\) Ns = .*/\1/p' "$source/man/vorn-gate.8")
+count=$(echo "$gate_options" | wc -w)
+[ "$count" -eq 10 ] || fail "the gate's man page has $count options, not 10"
+for option in $gate_options; do
+    "$root/sbin/vorn-gate" "--$option=@" --zz-unknown 2>"$work/err" && fail "--$option=@ started the gate"
+    if grep -q "unknown option --$option\"" "$work/err"; then fail "the gate does not know --$option"; fi
+    grep -q 'level=error msg=InvalidArgument' "$work/err" || fail "the gate's error lines: $(cat "$work/err")"
+done
+cat >"$work/rc.gate.subr" <<'STUB'
+load_rc_config() { :; }
+check_pidfile() { :; }
+run_rc_command() { eval "set -- $command $command_args"; for word; do printf '[%s]' "$word"; done; echo; }
+STUB
+sed "s|^\. /etc/rc.subr\$|. $work/rc.gate.subr|" "$examples/freebsd/vorn_gate" >"$work/vorn_gate"
+sh -n "$work/vorn_gate" || fail "the gate's rc.d script does not parse"
+plain=$(sh "$work/vorn_gate" start)
+[ "$plain" = "[/usr/sbin/daemon][-f][-R][2][-P][/var/run/vorn_gate.pid][-p][/var/run/vorn_gate.child.pid][-S][-T][vorn-gate][-u][vorn_gate][$prefix/sbin/vorn-gate]" ] ||
+    fail "the gate's rc.d script with defaults runs: $plain"
+full=$(vorn_gate_site_name="Example forge" vorn_gate_contact=mailto:ops@forge.example \
+    vorn_gate_nonce_ttl=60 vorn_gate_args=--extra sh "$work/vorn_gate" start)
+case $full in
+    *"[$prefix/sbin/vorn-gate][--nonce-ttl=60][--site-name=Example forge][--contact=mailto:ops@forge.example][--extra]") ;;
+    *) fail "the gate's rc.d script runs: $full" ;;
+esac
 
 # make uninstall removes every file it installed and our folders.
 DESTDIR="$dest" cmake "-DMANIFEST=$manifest" -P "$source/deploy/uninstall.cmake" >"$work/uninstall.log" 2>&1 ||

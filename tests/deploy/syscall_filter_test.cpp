@@ -1,11 +1,13 @@
-// The daemon under the system-call filter of its systemd unit, without
-// systemd: the SystemCallFilter= lines of deploy/systemd/vorn-spoa.service
-// are expanded with systemd-analyze exactly as systemd reads them (the first
-// line is an allow-list that also takes in @default, a "~" line takes its
-// calls out again), and syscall_filter_exec loads that list with the unit's
-// action, killing the process on any other call, before it starts the
-// daemon. The daemon then starts its threads, answers SPOP, serves its page
-// and reloads on SIGHUP, and must still be running.
+// The daemon and the gate under the system-call filters of their systemd
+// units, without systemd: the SystemCallFilter= lines of
+// deploy/systemd/vorn-spoa.service (vorn-gate.service) are expanded with
+// systemd-analyze exactly as systemd reads them (the first line is an
+// allow-list that also takes in @default, a "~" line takes its calls out
+// again), and syscall_filter_exec loads that list with the unit's action,
+// killing the process on any other call, before it starts the program. The
+// daemon then starts its threads, answers SPOP, serves its page and reloads
+// on SIGHUP; the gate serves a challenge, takes its answer, serves its page
+// and reloads its key; and both must still be running.
 
 #include <gtest/gtest.h>
 
@@ -20,6 +22,7 @@
 #include "support/command.hpp"
 #include "support/daemon_process.hpp"
 #include "support/running_agent.hpp"
+#include "support/running_gate.hpp"
 #include "support/temp_dir.hpp"
 #include "support/vorn_check.hpp"
 
@@ -86,6 +89,9 @@ bool unitAllowList(const std::string& unitPath, std::set<std::string>& allowed) 
 
 class UnitSyscallFilter : public testing::Test {
 protected:
+    explicit UnitSyscallFilter(std::string unitFile = VORN_UNIT_FILE)
+        : unitFile_(std::move(unitFile)) {}
+
     void SetUp() override {
 #ifndef VORN_SYSCALL_FILTER_EXEC
         GTEST_SKIP() << "built without libseccomp (Linux only): the filter cannot be applied";
@@ -94,8 +100,8 @@ protected:
         if (!found || found->status != 0) {
             GTEST_SKIP() << "systemd-analyze is not installed: the unit's groups cannot be read";
         }
-        ASSERT_TRUE(unitAllowList(VORN_UNIT_FILE, allowed))
-            << VORN_UNIT_FILE << " has no SystemCallFilter= allow-list";
+        ASSERT_TRUE(unitAllowList(unitFile_, allowed))
+            << unitFile_ << " has no SystemCallFilter= allow-list";
         ASSERT_GT(allowed.size(), 50u);
 #endif
     }
@@ -111,6 +117,7 @@ protected:
         return options;
     }
 
+    std::string unitFile_;
     std::set<std::string> allowed;
     TempDir directory;
 };
@@ -147,7 +154,6 @@ TEST_F(UnitSyscallFilter, TheDaemonSurvivesItsUnitsFilter) {
         << agent.process().linesText();
 }
 
-#ifdef VORN_RECEIPT_TOOL
 TEST_F(UnitSyscallFilter, ReceiptsAreCheckedUnderTheFilter) {
     // Challenges on: the key file is read at start and on SIGHUP, and the
     // verification threads check a receipt's signature.
@@ -182,7 +188,6 @@ TEST_F(UnitSyscallFilter, ReceiptsAreCheckedUnderTheFilter) {
         << "the daemon ended under the filter:\n"
         << agent.process().linesText();
 }
-#endif
 
 TEST_F(UnitSyscallFilter, TheFilterIsInForce) {
     // Without the calls its event loop waits with, the daemon is killed by
@@ -194,6 +199,33 @@ TEST_F(UnitSyscallFilter, TheFilterIsInForce) {
     auto status = daemon.waitExit(10s);
     ASSERT_TRUE(status.has_value()) << daemon.linesText();
     EXPECT_EQ(*status, 128 + SIGSYS) << daemon.linesText();
+}
+
+class GateUnitSyscallFilter : public UnitSyscallFilter {
+protected:
+    GateUnitSyscallFilter() : UnitSyscallFilter(VORN_GATE_UNIT_FILE) {}
+};
+
+TEST_F(GateUnitSyscallFilter, TheGateSurvivesItsUnitsFilter) {
+    RunningGate gate({"--max-connections=4"}, "k1", underFilter(allowed));
+    ASSERT_TRUE(gate.ready()) << gate.process().linesText();
+    auto page = gate.send("GET", "/.well-known/bramblegate/?return=%2F",
+                          "x-vorn-client: 192.0.2.1\r\nx-vorn-difficulty: 0.00048828125\r\n");
+    ASSERT_TRUE(page);
+    auto challenge = readGateChallenge(page->body);
+    ASSERT_TRUE(challenge) << page->body;
+    auto passed = gate.send("POST", "/.well-known/bramblegate/answer",
+                            "x-vorn-client: 192.0.2.1\r\n",
+                            gateAnswerBody(*challenge, solveGateChallenge(*challenge)));
+    ASSERT_TRUE(passed);
+    EXPECT_EQ(passed->status, 303);
+    EXPECT_NE(gate.metrics().find("vorn_gate_answers_good_total 1\n"), std::string::npos);
+    ASSERT_TRUE(gate.process().sendSignal(SIGHUP));
+    EXPECT_TRUE(gate.process().waitForLine("SIGHUP: key k1 from ")) << gate.process().linesText();
+    EXPECT_TRUE(gate.process().waitForLine("event=answer ip=192.0.2.1 outcome=pass"));
+    EXPECT_FALSE(gate.process().waitExit(300ms).has_value())
+        << "the gate ended under the filter:\n"
+        << gate.process().linesText();
 }
 
 }  // namespace

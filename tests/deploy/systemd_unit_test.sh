@@ -1,6 +1,7 @@
 #!/bin/sh
-# The unit as make install writes it, checked by systemd-analyze: verify
-# must have nothing to say, and security must rate its exposure 2.0 or less.
+# Both units as make install writes them, checked by systemd-analyze:
+# verify must have nothing to say, and security must rate each one's
+# exposure 2.0 or less.
 #   systemd_unit_test.sh BUILD
 set -eu
 build=$1
@@ -17,31 +18,36 @@ prefix=$(sed -n 's|^CMAKE_INSTALL_PREFIX:[A-Z]*=||p' "$build/CMakeCache.txt")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# A copy of the unit whose ExecStart names the staged daemon, so that
+# A copy of each unit whose ExecStart names the staged program, so that
 # systemd-analyze finds an executable there.
-unit="$build/deploy/systemd/vorn-spoa.service"
-mkdir -p "$work/system$prefix/sbin"
-cp "$build/vorn-spoa" "$work/system$prefix/sbin/vorn-spoa"
-sed "s|^ExecStart=$prefix/sbin/vorn-spoa |ExecStart=$work/system$prefix/sbin/vorn-spoa |" "$unit" \
-    >"$work/vorn-spoa.service"
-grep -q "^ExecStart=$work/" "$work/vorn-spoa.service" || { echo "FAIL: no ExecStart=$prefix/sbin/vorn-spoa in $unit"; exit 1; }
-# --man=no: the man page is not installed on this host.
-if ! systemd-analyze verify --man=no "$work/vorn-spoa.service" >"$work/out" 2>&1; then
-    cat "$work/out"
-    echo "FAIL: systemd-analyze verify"
-    exit 1
-fi
-# verify also passes with warnings about unknown or misplaced settings.
-if [ -s "$work/out" ]; then
-    cat "$work/out"
-    echo "FAIL: systemd-analyze verify had something to say"
-    exit 1
-fi
-# Everything the hardening promises is in force in the parsed unit.
-systemd-analyze security --offline=yes --threshold=20 --no-pager "$work/vorn-spoa.service" >"$work/security" 2>&1 || {
-    cat "$work/security"
-    echo "FAIL: systemd-analyze security rates the unit's exposure above 2.0 (lower is better)"
-    exit 1
+check_unit() {
+    program=$1
+    unit="$build/deploy/systemd/$program.service"
+    mkdir -p "$work/system$prefix/sbin"
+    cp "$build/$program" "$work/system$prefix/sbin/$program"
+    sed "s|^ExecStart=$prefix/sbin/$program |ExecStart=$work/system$prefix/sbin/$program |" "$unit" \
+        >"$work/$program.service"
+    grep -q "^ExecStart=$work/" "$work/$program.service" || { echo "FAIL: no ExecStart=$prefix/sbin/$program in $unit"; exit 1; }
+    # --man=no: the man page is not installed on this host.
+    if ! systemd-analyze verify --man=no "$work/$program.service" >"$work/out" 2>&1; then
+        cat "$work/out"
+        echo "FAIL: systemd-analyze verify $program.service"
+        exit 1
+    fi
+    # verify also passes with warnings about unknown or misplaced settings.
+    if [ -s "$work/out" ]; then
+        cat "$work/out"
+        echo "FAIL: systemd-analyze verify had something to say about $program.service"
+        exit 1
+    fi
+    # Everything the hardening promises is in force in the parsed unit.
+    systemd-analyze security --offline=yes --threshold=20 --no-pager "$work/$program.service" >"$work/security" 2>&1 || {
+        cat "$work/security"
+        echo "FAIL: systemd-analyze security rates $program.service's exposure above 2.0 (lower is better)"
+        exit 1
+    }
+    echo "$program.service: $(tail -n 1 "$work/security")"
 }
-tail -n 1 "$work/security"
-echo "systemd unit: verified"
+check_unit vorn-spoa
+check_unit vorn-gate
+echo "systemd units: verified"

@@ -1,26 +1,28 @@
-// The whole chain on loopback: HAProxy with the example configuration, the
-// agent with challenges on, and vorn-gate with a key made by vorn-receipt.
-// Headless Chromium meets the challenge, solves it and comes back with the
-// receipt; a client that answers wrongly or twice gets no cookie.
+// The whole chain: HAProxy with the example configuration, the agent with
+// challenges on, and vorn-gate with a key made by vorn-receipt. Headless
+// Chromium meets the challenge over plain HTTP on a name that is not
+// loopback (forge.example, mapped to 127.0.0.1, so the page is not a secure
+// context), solves it once and comes back with the receipt; on loopback
+// (a secure context) it solves with its own SHA-256. A client that answers
+// wrongly or twice gets no cookie. The hash rate of both ways of hashing is
+// measured and printed.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "support/command.hpp"
-#include "support/daemon_process.hpp"
-#include "support/free_tcp_port.hpp"
+#include "support/challenge_chain.hpp"
 #include "support/headless_browser.hpp"
 #include "support/http_client.hpp"
-#include "support/running_agent.hpp"
+#include "support/metrics_page.hpp"
 #include "support/temp_dir.hpp"
 #include "token/token_signer.hpp"
-#include "work_threshold.hpp"
 
 namespace vorn::test {
 namespace {
@@ -28,44 +30,27 @@ namespace {
 using namespace std::chrono_literals;
 
 const std::string challengedPath = "/owner/repo/commit/0123abc";
+// Names Chromium resolves to loopback; pages on them are no secure context.
+const std::vector<std::string> mappedNames = {
+    "--host-resolver-rules=MAP forge.example 127.0.0.1, MAP gate.example 127.0.0.1"};
 
 class GateBehindHaproxy : public testing::Test {
 protected:
     void SetUp() override {
         if (::access("/usr/sbin/haproxy", X_OK) != 0) GTEST_SKIP() << "haproxy is not installed";
-        auto keygen =
-            runCommand({VORN_RECEIPT_TOOL, "keygen", "k1", "--out", files.file("k1.key")});
-        ASSERT_TRUE(keygen && keygen->status == 0);
-        std::ofstream(files.file("keys")) << keygen->output;
-        agent = std::make_unique<RunningAgent>(std::vector<std::string>{
-            "--log-verdicts=all", "--challenge=on", "--receipt-keys=" + files.file("keys")});
-        ASSERT_TRUE(agent->ready());
-
-        const std::string gateAddress = "127.0.0.1:" + std::to_string(freeTcpPort());
-        gateMetricsPort = freeTcpPort();
-        gate = std::make_unique<DaemonProcess>(
-            std::vector<std::string>{"--key=" + files.file("k1.key"), "--listen=" + gateAddress,
-                                     "--metrics=127.0.0.1:" + std::to_string(gateMetricsPort)},
-            LaunchOptions{.program = VORN_GATE_BINARY});
-        ASSERT_TRUE(gate->waitForLine("vorn-gate: key k1")) << gate->linesText();
-
-        httpPort = freeTcpPort();
-        const std::string http = "127.0.0.1:" + std::to_string(httpPort);
-        LaunchOptions options{
-            .environment = {"VORN_SPOA_SOCK=" + agent->socketPath(), "VORN_HTTP_ADDR=" + http,
-                            "VORN_HTTP_ADDR6=" + http,
-                            "VORN_FORGE_ADDR=127.0.0.1:" + std::to_string(freeTcpPort()),
-                            "VORN_GATE_ADDR=" + gateAddress},
-            .prefix = {"sh", "-c", "exec \"$0\" \"$@\" >/dev/null"},
-            .program = "/usr/sbin/haproxy"};
-        haproxy = std::make_unique<DaemonProcess>(
-            std::vector<std::string>{"-f", VORN_SOURCE_DIR "/deploy/haproxy/haproxy.cfg", "-db"},
-            options);
-        ASSERT_TRUE(haproxy->waitForLine("Layer7 check passed", 10s)) << haproxy->linesText();
+        chain = std::make_unique<ChallengeChain>(ChainOptions{
+            .configuration = configuration(), .agentArguments = {"--log-verdicts=all"}});
+        ASSERT_TRUE(chain->ready());
+        httpPort = chain->httpPort();
     }
 
-    std::string url(const std::string& path) const {
-        return "http://127.0.0.1:" + std::to_string(httpPort) + path;
+    virtual std::string configuration() { return VORN_SOURCE_DIR "/deploy/haproxy/haproxy.cfg"; }
+
+    RunningGate& gate() { return chain->gate(); }
+    RunningAgent& agent() { return chain->agent(); }
+
+    std::string url(const std::string& host, const std::string& path) const {
+        return "http://" + host + ":" + std::to_string(httpPort) + path;
     }
 
     // One request through HAProxy, with `extra` header lines (each ending
@@ -83,120 +68,198 @@ protected:
         return raw ? parseHttpResponse(*raw) : std::nullopt;
     }
 
-    std::string gateMetrics() {
-        auto page = httpGet(gateMetricsPort, "/metrics");
-        return page ? page->body : "";
-    }
-
     TempDir files;
-    std::unique_ptr<RunningAgent> agent;
-    std::unique_ptr<DaemonProcess> gate;
-    std::unique_ptr<DaemonProcess> haproxy;
+    std::unique_ptr<ChallengeChain> chain;
     std::uint16_t httpPort = 0;
-    std::uint16_t gateMetricsPort = 0;
 };
 
-TEST_F(GateBehindHaproxy, ChromiumSolvesTheChallengeAndPassesWithItsReceipt) {
+// What the page shows as `expression` once it holds `wanted`, or what it
+// showed last.
+std::string waitForPage(HeadlessBrowser& browser, const std::string& session,
+                        const std::string& expression, const std::string& wanted,
+                        Millis timeout = 30s) {
+    std::string text;
+    Deadline deadline(timeout);
+    while (!deadline.passed() && text.find(wanted) == std::string::npos) {
+        std::this_thread::sleep_for(200ms);
+        text = browser.evaluate(session, expression).value_or("");
+    }
+    return text;
+}
+
+struct Visit {
+    std::string host;  // what Chromium is told to open
+    bool secureContext;
+};
+
+class ChromiumVisits : public GateBehindHaproxy, public testing::WithParamInterface<Visit> {};
+
+TEST_P(ChromiumVisits, SolveOnceAndReachThePageWithTheReceipt) {
     if (::access(chromiumPath.data(), X_OK) != 0) GTEST_SKIP() << "chromium is not installed";
-    HeadlessBrowser browser;
+    HeadlessBrowser browser(mappedNames);
     if (!browser.failure().empty()) GTEST_SKIP() << "Chromium cannot start: " << browser.failure();
     auto session = browser.openPage();
     ASSERT_TRUE(session);
-    ASSERT_TRUE(browser.call("Page.navigate",
-                             "{\"url\":" + vorn::jsonString(url(challengedPath)) + "}", *session));
+    const std::string start = url(GetParam().host, challengedPath);
+    ASSERT_TRUE(
+        browser.call("Page.navigate", "{\"url\":" + vorn::jsonString(start) + "}", *session));
 
     // The page works, posts its answer and is sent back to the commit page,
     // which the forge stand-in answers with the headers HAProxy added.
-    std::string text;
-    Deadline deadline(30s);
-    while (!deadline.passed() && text.find("forge stand-in") == std::string::npos) {
-        std::this_thread::sleep_for(200ms);
-        text = browser.evaluate(*session, "location.pathname + ' ' + document.body.innerText")
-                   .value_or("");
-    }
+    const std::string text = waitForPage(
+        browser, *session, "location.pathname + ' ' + document.body.innerText", "forge stand-in");
     EXPECT_NE(text.find(challengedPath + " forge stand-in: GET " + challengedPath),
               std::string::npos)
         << text;
     EXPECT_NE(text.find("x-vorn-verdict=pass x-vorn-receipt=valid"), std::string::npos) << text;
-    EXPECT_TRUE(agent->process().waitForLine([](std::string_view line) {
+    EXPECT_TRUE(agent().process().waitForLine([](std::string_view line) {
         return line.find(" verdict=pass reason=receipt ") != std::string_view::npos &&
                line.find(" receipt=valid") != std::string_view::npos;
-    })) << agent->process().linesText();
+    })) << agent().process().linesText();
 
     auto cookies = browser.call("Network.getCookies",
-                                "{\"urls\":[" + vorn::jsonString(url("/")) + "]}", *session);
+                                "{\"urls\":[" + vorn::jsonString(start) + "]}", *session);
     ASSERT_TRUE(cookies);
     EXPECT_NE(cookies->find("\"name\":\"bramble_pass\""), std::string::npos) << *cookies;
     EXPECT_NE(cookies->find("\"httpOnly\":true"), std::string::npos) << *cookies;
-    EXPECT_NE(cookies->find("\"secure\":true"), std::string::npos) << *cookies;
+    EXPECT_NE(cookies->find("\"secure\":false"), std::string::npos) << "plain HTTP: " << *cookies;
     EXPECT_NE(cookies->find("\"sameSite\":\"Lax\""), std::string::npos) << *cookies;
-    EXPECT_NE(gateMetrics().find("vorn_gate_answers_good_total 1\n"), std::string::npos);
+    // Once: one page, one answer, no notice.
+    const std::string page = gate().metrics();
+    EXPECT_EQ(metricValue(page, "vorn_gate_challenges_total"), 1);
+    EXPECT_EQ(metricValue(page, "vorn_gate_answers_good_total"), 1);
+    EXPECT_EQ(metricValue(page, "vorn_gate_cookie_missing_total"), 0);
 }
 
-// The nonce and bound from a challenge page.
-struct Challenge {
-    std::string nonce;
-    gate::Number256 bound{};
+INSTANTIATE_TEST_SUITE_P(Hosts, ChromiumVisits,
+                         testing::Values(Visit{"forge.example", false}, Visit{"127.0.0.1", true}),
+                         [](const testing::TestParamInfo<Visit>& info) {
+                             return info.param.secureContext ? "LoopbackSecureContext"
+                                                             : "PlainHttpForgeExample";
+                         });
+
+// An older configuration that does not tell the gate the scheme: the gate
+// keeps the cookie Secure, which Chromium drops on a plain-HTTP page. The
+// visitor solves once, is challenged again without the cookie, and gets the
+// page that says why instead of a second challenge.
+class GateWithoutScheme : public GateBehindHaproxy {
+protected:
+    std::string configuration() override {
+        for (const char* name : {"haproxy.cfg", "vorn-spoe.conf"}) {
+            std::ifstream in(std::string(VORN_SOURCE_DIR "/deploy/haproxy/") + name);
+            std::ofstream out(files.file(name));
+            for (std::string line; std::getline(in, line);) {
+                if (line.find("set-header x-vorn-scheme") == std::string::npos) out << line << '\n';
+            }
+        }
+        return files.file("haproxy.cfg");
+    }
 };
 
-std::optional<Challenge> readChallenge(const std::string& page) {
-    auto attribute = [&](const std::string& name) -> std::string {
-        const std::string key = "data-" + name + "=\"";
-        const std::size_t start = page.find(key);
-        if (start == std::string::npos) return "";
-        const std::size_t from = start + key.size();
-        return page.substr(from, page.find('"', from) - from);
-    };
-    Challenge challenge{.nonce = attribute("nonce")};
-    const std::string bound = attribute("bound");
-    if (challenge.nonce.empty() || bound.size() != 64) return std::nullopt;
-    for (std::size_t i = 0; i < 32; ++i) {
-        challenge.bound[i] = static_cast<std::byte>(std::stoi(bound.substr(2 * i, 2), nullptr, 16));
-    }
-    return challenge;
+TEST_F(GateWithoutScheme, ABrowserThatDropsTheCookieIsToldWhyInsteadOfChallengedAgain) {
+    if (::access(chromiumPath.data(), X_OK) != 0) GTEST_SKIP() << "chromium is not installed";
+    HeadlessBrowser browser(mappedNames);
+    if (!browser.failure().empty()) GTEST_SKIP() << "Chromium cannot start: " << browser.failure();
+    auto session = browser.openPage();
+    ASSERT_TRUE(session);
+    const std::string start = url("forge.example", challengedPath);
+    ASSERT_TRUE(
+        browser.call("Page.navigate", "{\"url\":" + vorn::jsonString(start) + "}", *session));
+    const std::string text =
+        waitForPage(browser, *session, "document.body.innerText", "did not keep the pass");
+    EXPECT_NE(text.find("did not keep the pass"), std::string::npos) << text;
+    EXPECT_NE(text.find("keep cookies only for secure sites"), std::string::npos) << text;
+    const std::string page = gate().metrics();
+    EXPECT_EQ(metricValue(page, "vorn_gate_answers_good_total"), 1) << "solved once";
+    EXPECT_EQ(metricValue(page, "vorn_gate_challenges_total"), 1) << "and not asked again";
+    EXPECT_EQ(metricValue(page, "vorn_gate_cookie_missing_total"), 1);
+    EXPECT_TRUE(gate().process().waitForLine("event=challenge ip=127.0.0.1 outcome=cookie_missing"))
+        << gate().process().linesText();
 }
 
-// The first counter from 0 that meets (or, with `meets` false, misses) the
-// bound.
-std::string counterThat(bool meets, const Challenge& challenge) {
-    for (unsigned long counter = 0;; ++counter) {
-        const std::string text = std::to_string(counter);
-        if (gate::belowBound(gate::workDigest(challenge.nonce, text), challenge.bound) == meets) {
-            return text;
-        }
+// The page straight from the gate, as HAProxy would pass it on, at a
+// difficulty no browser finishes in the time it is watched.
+struct RateProbe {
+    std::string host;
+    std::string mode;  // what the page should report
+};
+
+TEST_F(GateBehindHaproxy, MeasuresTheHashRateOfBothWaysOfHashing) {
+    if (::access(chromiumPath.data(), X_OK) != 0) GTEST_SKIP() << "chromium is not installed";
+    HeadlessBrowser browser(mappedNames);
+    if (!browser.failure().empty()) GTEST_SKIP() << "Chromium cannot start: " << browser.failure();
+    for (const RateProbe& probe :
+         {RateProbe{"gate.example", "script"}, RateProbe{"127.0.0.1", "native"}}) {
+        auto session = browser.openPage();
+        ASSERT_TRUE(session);
+        ASSERT_TRUE(browser.call("Network.enable", "{}", *session));
+        ASSERT_TRUE(
+            browser.call("Network.setExtraHTTPHeaders",
+                         "{\"headers\":{\"x-vorn-client\":\"192.0.2.1\","
+                         "\"x-vorn-difficulty\":\"0.0000000000009094947017729282379150390625\"}}",
+                         *session));
+        const std::string page = "http://" + probe.host + ":" + std::to_string(gate().port()) +
+                                 "/.well-known/bramblegate/?return=%2F";
+        ASSERT_TRUE(
+            browser.call("Page.navigate", "{\"url\":" + vorn::jsonString(page) + "}", *session));
+        const std::string mode =
+            waitForPage(browser, *session, "document.getElementById('answer').dataset.mode || ''",
+                        probe.mode, 15s);
+        EXPECT_EQ(mode, probe.mode);
+        // Let it run for three seconds, then read the rate it measured.
+        std::this_thread::sleep_for(3s);
+        const std::string rate =
+            browser.evaluate(*session, "document.getElementById('answer').dataset.rate || ''")
+                .value_or("");
+        const std::string workers =
+            browser.evaluate(*session, "document.getElementById('answer').dataset.workers || ''")
+                .value_or("");
+        ASSERT_FALSE(rate.empty()) << probe.host;
+        ASSERT_FALSE(workers.empty()) << probe.host;
+        EXPECT_GT(std::stod(rate), 1000) << probe.mode;
+        std::printf(
+            "hash rate, %s SHA-256 on %s: %s hashes a second per worker, %s worker(s), "
+            "%.0f in all\n",
+            probe.mode.c_str(), probe.host.c_str(), rate.c_str(), workers.c_str(),
+            std::stod(rate) * std::stod(workers));
+        // Its workers stop with the page, so that the next probe has the
+        // machine to itself.
+        ASSERT_TRUE(browser.call("Page.navigate", "{\"url\":\"about:blank\"}", *session));
     }
 }
 
 TEST_F(GateBehindHaproxy, WrongAndReplayedAnswersGetNoCookie) {
-    // A forged client address is dropped by HAProxy: the nonce is bound to
-    // the real one, so the answers below, sent without it, are checked
-    // against the same address.
-    auto page = send("GET", "/.well-known/bramblegate/?return=%2Fowner%2Frepo",
-                     "x-vorn-client: 192.0.2.7\r\nx-vorn-difficulty: 0.5\r\n");
+    // A forged client address, difficulty and scheme are dropped by HAProxy:
+    // the nonce is bound to the real address, so the answers below, sent
+    // without it, are checked against the same one.
+    auto page =
+        send("GET", "/.well-known/bramblegate/?return=%2Fowner%2Frepo",
+             "x-vorn-client: 192.0.2.7\r\nx-vorn-difficulty: 0.5\r\nx-vorn-scheme: https\r\n");
     ASSERT_TRUE(page);
     ASSERT_EQ(page->status, 200) << page->body;
-    auto challenge = readChallenge(page->body);
+    auto challenge = readGateChallenge(page->body);
     ASSERT_TRUE(challenge);
-    EXPECT_EQ(gate::hexText(challenge->bound), gate::hexText(gate::workBound(0x1p-13)))
+    EXPECT_EQ(challenge->bound, "0008000000000000000000000000000000000000000000000000000000000000")
         << "the difficulty comes from the agent, not the client";
 
     auto answer = [&](const std::string& counter) {
-        return send(
-            "POST", "/.well-known/bramblegate/answer", "",
-            "nonce=" + challenge->nonce + "&counter=" + counter + "&return=%2Fowner%2Frepo");
+        return send("POST", "/.well-known/bramblegate/answer", "x-vorn-scheme: https\r\n",
+                    gateAnswerBody(*challenge, counter, "/owner/repo"));
     };
-    auto wrong = answer(counterThat(false, *challenge));
+    auto wrong = answer(solveGateChallenge(*challenge, false));
     ASSERT_TRUE(wrong);
     EXPECT_EQ(wrong->status, 400);
     EXPECT_EQ(wrong->body, "bad request: wrong_answer\n");
     EXPECT_EQ(wrong->headers.count("set-cookie"), 0u);
 
-    const std::string good = counterThat(true, *challenge);
+    const std::string good = solveGateChallenge(*challenge);
     auto passed = answer(good);
     ASSERT_TRUE(passed);
     EXPECT_EQ(passed->status, 303);
     EXPECT_EQ(passed->headers["location"], "/owner/repo");
     EXPECT_TRUE(passed->headers["set-cookie"].starts_with("bramble_pass="));
+    EXPECT_EQ(passed->headers["set-cookie"].find("Secure"), std::string::npos)
+        << "plain HTTP, whatever the client said";
 
     auto replayed = answer(good);
     ASSERT_TRUE(replayed);
@@ -204,10 +267,9 @@ TEST_F(GateBehindHaproxy, WrongAndReplayedAnswersGetNoCookie) {
     EXPECT_EQ(replayed->body, "bad request: replayed\n");
     EXPECT_EQ(replayed->headers.count("set-cookie"), 0u);
 
-    const std::string metrics = gateMetrics();
-    EXPECT_NE(metrics.find("vorn_gate_refused_total{reason=\"wrong_answer\"} 1\n"),
-              std::string::npos);
-    EXPECT_NE(metrics.find("vorn_gate_refused_total{reason=\"replayed\"} 1\n"), std::string::npos);
+    const std::string metrics = gate().metrics();
+    EXPECT_EQ(metricValue(metrics, "vorn_gate_refused_total{reason=\"wrong_answer\"}"), 1);
+    EXPECT_EQ(metricValue(metrics, "vorn_gate_refused_total{reason=\"replayed\"}"), 1);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "receipt_minter.hpp"
+#include "gate/receipt_minter.hpp"
 
 #include <gtest/gtest.h>
 
@@ -10,23 +10,41 @@
 #include "support/test_name.hpp"
 #include "token/receipt_checker.hpp"
 #include "token/signature.hpp"
+#include "token/token_signer.hpp"
 
-namespace vorn::gate {
+namespace vorn {
 namespace {
 
 constexpr std::int64_t now = 1'800'000'000;
 
-PrivateKey testKey(std::string kid) {
+PrivateKey testKey(std::string kid, int salt = 0) {
     PrivateKey key{.kid = std::move(kid)};
-    for (std::size_t i = 0; i < key.seed.size(); ++i) key.seed[i] = static_cast<std::byte>(i);
+    for (std::size_t i = 0; i < key.seed.size(); ++i) {
+        key.seed[i] = static_cast<std::byte>(i + static_cast<std::size_t>(salt));
+    }
     return key;
+}
+
+// What the agent makes of `token` for `host` with the public key of `key`,
+// short of its book: the receipt when it checks out, signature included.
+std::optional<Receipt> agentReads(std::string_view token, std::string_view host,
+                                  const PrivateKey& key) {
+    auto keys = parseReceiptKeys(key.kid + " " + publicKeyText(key.seed));
+    auto checker = ReceiptChecker::create();
+    if (!keys || !checker) return std::nullopt;
+    auto receipt = checker->check(token, host, *keys, now);
+    if (!receipt) return std::nullopt;
+    if (!verifyReceiptSignature(receipt->signedText(), receipt->signature, receipt->publicKey)) {
+        return std::nullopt;
+    }
+    return *receipt;
 }
 
 struct MintRow {
     std::string name;
     std::string host;
     std::string kid = "k1";
-    std::optional<Fault> fault{};
+    std::optional<GateFault> fault{};
 };
 
 void PrintTo(const MintRow& row, std::ostream* out) {
@@ -35,30 +53,27 @@ void PrintTo(const MintRow& row, std::ostream* out) {
 
 class Minting : public testing::TestWithParam<MintRow> {};
 
-// What the agent makes of the receipt, short of its signature and book.
 TEST_P(Minting, GivesReceiptsTheAgentAccepts) {
     ASSERT_TRUE(prepareSignatures());
     const MintRow& row = GetParam();
     const ReceiptMinter minter(testKey(row.kid), 3600);
-    auto token = minter.mint(row.host, 0x1p-13, now);
+    ReceiptText room{};
+    auto token = minter.mint(row.host, 0x1p-13, now, room);
     if (row.fault) {
         ASSERT_FALSE(token.has_value());
-        EXPECT_EQ(faultName(token.error()), faultName(*row.fault));
+        EXPECT_EQ(gateFaultName(token.error()), gateFaultName(*row.fault));
         return;
     }
-    ASSERT_TRUE(token.has_value()) << faultName(token.error());
-    auto keys = parseReceiptKeys(row.kid + " " + publicKeyText(testKey(row.kid).seed));
-    ASSERT_TRUE(keys);
-    auto checker = ReceiptChecker::create();
-    ASSERT_TRUE(checker);
-    auto receipt = checker->check(*token, row.host, *keys, now);
-    ASSERT_TRUE(receipt.has_value());
+    ASSERT_TRUE(token.has_value()) << gateFaultName(token.error());
+    auto receipt = agentReads(*token, row.host, testKey(row.kid));
+    ASSERT_TRUE(receipt) << *token;
     EXPECT_EQ(receipt->exp, now + 3600);
     EXPECT_EQ(receipt->diff, 0x1p-13);
     EXPECT_EQ(receipt->keyId(), row.kid);
-    EXPECT_TRUE(
-        verifyReceiptSignature(receipt->signedText(), receipt->signature, receipt->publicKey));
-    EXPECT_NE(minter.mint(row.host, 0x1p-13, now), token) << "each receipt has its own jti";
+    const std::string first(*token);
+    ReceiptText again{};
+    EXPECT_NE(minter.mint(row.host, 0x1p-13, now, again).value_or(""), first)
+        << "each receipt has its own jti";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -68,21 +83,41 @@ INSTANTIATE_TEST_SUITE_P(
                     MintRow{"longest kid", "forge.example", std::string(100, 'k')},
                     MintRow{"long host", std::string(120, 'h')},
                     MintRow{"host too long for the token", std::string(200, 'h'), "k1",
-                            Fault::TokenTooLong},
+                            GateFault::TokenTooLong},
                     MintRow{"kid too long for the token", "forge.example", std::string(128, 'k'),
-                            Fault::TokenTooLong},
-                    MintRow{"empty host", "", "k1", Fault::BadHost},
-                    MintRow{"quote in host", "a\"b", "k1", Fault::BadHost},
-                    MintRow{"space in host", "a b", "k1", Fault::BadHost},
-                    MintRow{"slash in host", "a/b", "k1", Fault::BadHost},
-                    MintRow{"non ascii host", "caf\xc3\xa9.example", "k1", Fault::BadHost},
-                    MintRow{"host past 255 bytes", std::string(256, 'h'), "k1", Fault::BadHost}),
+                            GateFault::TokenTooLong},
+                    MintRow{"empty host", "", "k1", GateFault::BadHost},
+                    MintRow{"quote in host", "a\"b", "k1", GateFault::BadHost},
+                    MintRow{"space in host", "a b", "k1", GateFault::BadHost},
+                    MintRow{"slash in host", "a/b", "k1", GateFault::BadHost},
+                    MintRow{"non ascii host", "caf\xc3\xa9.example", "k1", GateFault::BadHost},
+                    MintRow{"host past 255 bytes", std::string(256, 'h'), "k1",
+                            GateFault::BadHost}),
     [](const testing::TestParamInfo<MintRow>& info) { return test::testName(info.param.name); });
 
-TEST(ReceiptMinterCookie, IsSecureHttpOnlyLaxForTheReceiptsLifetime) {
+TEST(ReceiptMinterKey, AReplacedKeySignsEveryReceiptAfterIt) {
+    ASSERT_TRUE(prepareSignatures());
+    ReceiptMinter minter(testKey("old"), 600);
+    minter.replaceKey(testKey("new", 1));
+    ReceiptText room{};
+    auto token = minter.mint("forge.example", 0x1p-13, now, room);
+    ASSERT_TRUE(token);
+    EXPECT_TRUE(agentReads(*token, "forge.example", testKey("new", 1)));
+    EXPECT_FALSE(agentReads(*token, "forge.example", testKey("old")));
+    FixedText<64> kid;
+    minter.writeKeyId(kid);
+    EXPECT_EQ(kid.view(), "new");
+}
+
+TEST(ReceiptMinterCookie, IsSecureExactlyOverHttps) {
     const ReceiptMinter minter(testKey("k1"), 600);
-    EXPECT_EQ(minter.cookie("t.o.k"),
+    FixedText<256> secure;
+    minter.writeCookie(secure, "t.o.k", true);
+    EXPECT_EQ(secure.view(),
               "bramble_pass=t.o.k; Max-Age=600; Path=/; Secure; HttpOnly; SameSite=Lax");
+    FixedText<256> plain;
+    minter.writeCookie(plain, "t.o.k", false);
+    EXPECT_EQ(plain.view(), "bramble_pass=t.o.k; Max-Age=600; Path=/; HttpOnly; SameSite=Lax");
 }
 
 // The operator's own check agrees, with a key file made by vorn-receipt.
@@ -95,14 +130,15 @@ TEST(ReceiptMinterTool, ReceiptsPassTheToolsCheck) {
     std::ofstream(directory.file("keys")) << keygen->output;
     auto key = readPrivateKeyFile(directory.file("k"));
     ASSERT_TRUE(key);
-    const ReceiptMinter minter(std::move(*key), 600);
-    auto token = minter.mint("forge.example:8443", 0x1p-11, std::time(nullptr));
+    const ReceiptMinter minter(*key, 600);
+    ReceiptText room{};
+    auto token = minter.mint("forge.example:8443", 0x1p-11, std::time(nullptr), room);
     ASSERT_TRUE(token);
     auto check = test::runCommand({VORN_RECEIPT_TOOL, "check", "--keys", directory.file("keys"),
-                                   "--host", "forge.example:8443", *token});
+                                   "--host", "forge.example:8443", std::string(*token)});
     ASSERT_TRUE(check);
     EXPECT_EQ(check->output, "valid\n");
 }
 
 }  // namespace
-}  // namespace vorn::gate
+}  // namespace vorn

@@ -1,4 +1,4 @@
-#include "work_threshold.hpp"
+#include "gate/work_threshold.hpp"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,13 @@
 
 #include "support/test_name.hpp"
 
-namespace vorn::gate {
+namespace vorn {
 namespace {
+
+std::string hexString(const Number256& number) {
+    const Hex256 digits = hexDigits(number);
+    return {digits.data(), digits.size()};
+}
 
 struct BoundRow {
     std::string name;
@@ -22,7 +27,7 @@ void PrintTo(const BoundRow& row, std::ostream* out) {
 class WorkBounds : public testing::TestWithParam<BoundRow> {};
 
 TEST_P(WorkBounds, AreTheDifficultyTimesTwoToThe256Exactly) {
-    EXPECT_EQ(hexText(workBound(GetParam().difficulty)), GetParam().bound);
+    EXPECT_EQ(hexString(workBound(GetParam().difficulty)), GetParam().bound);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -81,7 +86,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, WorkEdge,
                          });
 
 TEST(WorkDigest, IsSha256OfNonceThenCounter) {
-    EXPECT_EQ(hexText(workDigest("ab", "c")),
+    EXPECT_EQ(hexString(workDigest("ab", "c")),
               "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
     Number256 zero{};
     EXPECT_TRUE(belowBound(zero, workBound(0x1p-64)));
@@ -123,4 +128,4 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 }  // namespace
-}  // namespace vorn::gate
+}  // namespace vorn

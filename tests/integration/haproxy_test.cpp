@@ -1,4 +1,5 @@
-// A real HAProxy with the example configuration in front of the real agent,
+// A real HAProxy with the example configuration in front of the real agent
+// (and a real vorn-gate behind its bramblegate backend),
 // driven with curl: HAProxy's HELLO and health check are accepted, NOTIFYs
 // are answered, the verdicts arrive as response headers, and the site stays
 // reachable when the agent is gone (fail-open).
@@ -21,6 +22,7 @@
 #include "support/daemon_process.hpp"
 #include "support/free_tcp_port.hpp"
 #include "support/running_agent.hpp"
+#include "support/running_gate.hpp"
 #include "support/temp_dir.hpp"
 
 namespace vorn::test {
@@ -50,6 +52,8 @@ protected:
         if (::access("/usr/sbin/haproxy", X_OK) != 0) GTEST_SKIP() << "haproxy is not installed";
         agent = std::make_unique<RunningAgent>(agentArguments());
         ASSERT_TRUE(agent->ready());
+        gate = std::make_unique<RunningGate>();
+        ASSERT_TRUE(gate->ready());
         hasIpv6 = ipv6Loopback();
         httpPort = freeTcpPort();
         std::string http = "127.0.0.1:" + std::to_string(httpPort);
@@ -61,10 +65,16 @@ protected:
         options.environment = {"VORN_SPOA_SOCK=" + agent->socketPath(), "VORN_HTTP_ADDR=" + http,
                                "VORN_HTTP_ADDR6=" + http6,
                                "VORN_FORGE_ADDR=127.0.0.1:" + std::to_string(freeTcpPort()),
-                               "VORN_GATE_ADDR=127.0.0.1:" + std::to_string(freeTcpPort())};
+                               "VORN_GATE_ADDR=" + gate->address(),
+                               // The load below comes from one address.
+                               "VORN_SRC_CONN_MAX=100000", "VORN_SRC_CONN_RATE_MAX=100000",
+                               "VORN_SRC_REQ_RATE_MAX=100000"};
         haproxy = std::make_unique<DaemonProcess>(
             std::vector<std::string>{"-f", VORN_SOURCE_DIR "/deploy/haproxy/haproxy.cfg", "-db"}, options);
-        ASSERT_TRUE(haproxy->waitForLine("Layer7 check passed", 10s)) << haproxy->linesText();
+        ASSERT_TRUE(haproxy->waitForLine("server vorn-spoa/vorn-spoa succeeded", 10s))
+            << haproxy->linesText();
+        ASSERT_TRUE(haproxy->waitForLine("server bramblegate/gate1 succeeded", 10s))
+            << haproxy->linesText();
     }
 
     virtual std::vector<std::string> agentArguments() { return {"--log-verdicts=all"}; }
@@ -98,6 +108,7 @@ protected:
     }
 
     std::unique_ptr<RunningAgent> agent;
+    std::unique_ptr<RunningGate> gate;
     std::unique_ptr<DaemonProcess> haproxy;
     std::uint16_t httpPort = 0;
     bool hasIpv6 = false;
@@ -120,10 +131,10 @@ TEST_F(BehindHaproxy, VerdictsArriveAsResponseHeaders) {
                            {std::string("Referer: https://") + VORN_SITE_DOMAIN + "/"});
     EXPECT_EQ(referer.status, 403);
 
-    // No challenge issuer runs here (tests/gate has the one with vorn-gate):
-    // HAProxy answers 503, still with the agent's verdict and difficulty.
+    // The challenge issuer answers with its page, HAProxy adds the agent's
+    // verdict and difficulty.
     Response gateway = get("127.0.0.1", "/.well-known/bramblegate/?return=/x");
-    EXPECT_EQ(gateway.status, 503);
+    EXPECT_EQ(gateway.status, 200);
     EXPECT_EQ(gateway.headers["x-vorn-verdict"], "pass");
     EXPECT_EQ(gateway.headers["x-vorn-difficulty"], "0.0001220703125");
 
@@ -155,12 +166,14 @@ TEST_F(BehindHaproxy, TheSiteStaysReachableWhenTheAgentIsGone) {
     EXPECT_EQ(response.status, 200) << "forwarded without a verdict";
     EXPECT_EQ(response.headers.count("x-vorn-verdict"), 0u);
     EXPECT_FALSE(response.headers["x-vorn-error"].empty());
-    ASSERT_TRUE(haproxy->waitForLine("is DOWN", 10s)) << haproxy->linesText();
+    ASSERT_TRUE(haproxy->waitForLine("Server vorn-spoa/vorn-spoa is DOWN", 10s))
+        << haproxy->linesText();
 
     // A new agent takes the socket file over and HAProxy finds it again.
     DaemonProcess next({"--socket=" + agent->socketPath(), "--metrics=off"});
     ASSERT_TRUE(next.waitForLine("metrics off"));
-    ASSERT_TRUE(haproxy->waitForLine("is UP", 10s)) << haproxy->linesText();
+    ASSERT_TRUE(haproxy->waitForLine("Server vorn-spoa/vorn-spoa is UP", 10s))
+        << haproxy->linesText();
     EXPECT_EQ(get("127.0.0.1", "/owner/repo/commit/0123456789abcdef0123").status, 403);
 }
 
@@ -195,7 +208,8 @@ TEST_F(BehindHaproxy, OnceTheAgentIsDownRequestsUnderLoadSkipItAtOnce) {
     std::this_thread::sleep_for(300ms);
     agent->process().sendSignal(SIGKILL);
     ASSERT_TRUE(agent->process().waitExit().has_value());
-    ASSERT_TRUE(haproxy->waitForLine("is DOWN", 10s)) << haproxy->linesText();
+    ASSERT_TRUE(haproxy->waitForLine("Server vorn-spoa/vorn-spoa is DOWN", 10s))
+        << haproxy->linesText();
 
     // Each request is forwarded and tagged as skipped (2); none waited for
     // the agent's processing timeout (1).

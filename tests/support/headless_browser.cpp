@@ -49,7 +49,7 @@ bool reaped(pid_t pid, Millis timeout) {
 
 }  // namespace
 
-HeadlessBrowser::HeadlessBrowser() {
+HeadlessBrowser::HeadlessBrowser(const std::vector<std::string>& flags) {
     std::array<int, 2> commands{};
     std::array<int, 2> replies{};
     if (::pipe2(commands.data(), O_CLOEXEC) != 0 || ::pipe2(replies.data(), O_CLOEXEC) != 0) {
@@ -65,9 +65,11 @@ HeadlessBrowser::HeadlessBrowser() {
                                           "--disable-sync",
                                           "--no-first-run",
                                           "--disable-dev-shm-usage",
+                                          "--disable-quic",
                                           "--user-data-dir=" + profile_.path(),
-                                          "--remote-debugging-pipe",
-                                          "about:blank"};
+                                          "--remote-debugging-pipe"};
+    arguments.insert(arguments.end(), flags.begin(), flags.end());
+    arguments.emplace_back("about:blank");
     std::vector<char*> argv;
     for (auto& argument : arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "support/deadline.hpp"
 #include "support/temp_dir.hpp"
@@ -18,9 +19,11 @@ inline constexpr std::string_view chromiumPath = "/usr/bin/chromium";
 // on 4, each a JSON text ending in a NUL byte), so that no WebSocket client
 // is needed. Its profile lives in a temporary directory. The destructor asks
 // the browser to close, then kills it by its PID if it is still there.
+// `flags` come after the browser's own, e.g. a --host-resolver-rules that
+// maps a name to loopback.
 class HeadlessBrowser {
 public:
-    HeadlessBrowser();
+    explicit HeadlessBrowser(const std::vector<std::string>& flags = {});
     ~HeadlessBrowser();
     HeadlessBrowser(const HeadlessBrowser&) = delete;
     HeadlessBrowser& operator=(const HeadlessBrowser&) = delete;
