@@ -7,6 +7,7 @@
 #include <concepts>
 #include <limits>
 
+#include "common/decimal.hpp"
 #include "common/socket_address.hpp"
 
 namespace vorn {
@@ -123,14 +124,14 @@ Applied applyChallengeFrom(std::string_view value, Settings& settings) {
 // beyond a double (1e-400, 1e400) count as numbers out of range, and so do
 // NaN and the infinities.
 std::expected<double, std::string_view> parseDifficulty(std::string_view piece) {
-    double number = 0;
-    const char* last = piece.data() + piece.size();
-    auto [end, ec] = std::from_chars(piece.data(), last, number);
-    if (ec == std::errc::invalid_argument || end != last) return std::unexpected(difficultyShape);
-    if (ec != std::errc{} || !(number > 0 && number <= maxDifficulty)) {
+    auto number = parseDecimal(piece, std::chars_format::general);
+    if (!number && number.error() == DecimalFault::notANumber) {
+        return std::unexpected(difficultyShape);
+    }
+    if (!number || !(*number > 0 && *number <= maxDifficulty)) {
         return std::unexpected(difficultyRange);
     }
-    return number;
+    return *number;
 }
 
 // Pieces are taken left to right and each is checked in full before the next
