@@ -30,7 +30,9 @@ Agent::Agent(const Settings& settings, EventLoop& loop, ReceiptState receipts)
       receipts_(std::move(receipts)),
       requests_(decision_, receipts_),
       spop_(*this, loop),
-      metrics_(*this) {}
+      metrics_(*this) {
+    decision_.site = settings.site;
+}
 
 void Agent::onCompletion(const Completion& completion) {
     if (completion.slot >= PendingRequests::capacity) return;

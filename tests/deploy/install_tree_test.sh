@@ -68,11 +68,11 @@ grep -q 'level=error msg="unknown argument: --no-such-option=1"' "$work/err" ||
     fail "unexpected output of the installed daemon: $(cat "$work/err")"
 
 # Every option of the man page is one the daemon knows, and there are
-# fifteen. Each is given a value and followed by an unknown argument, so
+# seventeen. Each is given a value and followed by an unknown argument, so
 # that the run always stops before starting.
 options=$(sed -n 's/^\.Op Fl -\([a-z-]*\) Ns = .*/\1/p' "$source/man/vorn-spoa.8")
 count=$(echo "$options" | wc -w)
-[ "$count" -eq 15 ] || fail "the man page's synopsis has $count options, not 15"
+[ "$count" -eq 17 ] || fail "the man page's synopsis has $count options, not 17"
 for option in $options; do
     "$root/sbin/vorn-spoa" "--$option=@" --zz-unknown 2>"$work/err" && fail "--$option=@ started the daemon"
     if grep -q "unknown argument: --$option=" "$work/err"; then fail "the daemon does not know --$option"; fi
