@@ -1,7 +1,8 @@
 // The whole chain on loopback: HAProxy with the example configuration, the
 // agent with challenges on, and vorn-gate with a key made by vorn-receipt.
 // Headless Chromium meets the challenge, solves it and comes back with the
-// receipt; a client that answers wrongly or twice gets no cookie.
+// receipt; a client that answers wrongly or twice gets no cookie. Once per
+// HAProxy series Debian ships.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -17,6 +18,7 @@
 #include "support/command.hpp"
 #include "support/daemon_process.hpp"
 #include "support/free_tcp_port.hpp"
+#include "support/haproxy_program.hpp"
 #include "support/headless_browser.hpp"
 #include "support/http_client.hpp"
 #include "support/running_agent.hpp"
@@ -30,10 +32,11 @@ using namespace std::chrono_literals;
 
 const std::string challengedPath = "/owner/repo/commit/0123abc";
 
-class GateBehindHaproxy : public testing::Test {
+class GateBehindHaproxy : public testing::TestWithParam<std::string_view> {
 protected:
     void SetUp() override {
-        if (::access("/usr/sbin/haproxy", X_OK) != 0) GTEST_SKIP() << "haproxy is not installed";
+        const HaproxyProgram& program = findHaproxy(GetParam());
+        if (program.path.empty()) GTEST_SKIP() << program.missing;
         auto keygen =
             runCommand({VORN_RECEIPT_TOOL, "keygen", "k1", "--out", files.file("k1.key")});
         ASSERT_TRUE(keygen && keygen->status == 0);
@@ -58,7 +61,7 @@ protected:
                             "VORN_FORGE_ADDR=127.0.0.1:" + std::to_string(freeTcpPort()),
                             "VORN_GATE_ADDR=" + gateAddress},
             .prefix = {"sh", "-c", "exec \"$0\" \"$@\" >/dev/null"},
-            .program = "/usr/sbin/haproxy"};
+            .program = program.path};
         haproxy = std::make_unique<DaemonProcess>(
             std::vector<std::string>{"-f", VORN_SOURCE_DIR "/deploy/haproxy/haproxy.cfg", "-db"},
             options);
@@ -97,7 +100,7 @@ protected:
     std::uint16_t gateMetricsPort = 0;
 };
 
-TEST_F(GateBehindHaproxy, ChromiumSolvesTheChallengeAndPassesWithItsReceipt) {
+TEST_P(GateBehindHaproxy, ChromiumSolvesTheChallengeAndPassesWithItsReceipt) {
     if (::access(chromiumPath.data(), X_OK) != 0) GTEST_SKIP() << "chromium is not installed";
     HeadlessBrowser browser;
     if (!browser.failure().empty()) GTEST_SKIP() << "Chromium cannot start: " << browser.failure();
@@ -168,7 +171,7 @@ std::string counterThat(bool meets, const Challenge& challenge) {
     }
 }
 
-TEST_F(GateBehindHaproxy, WrongAndReplayedAnswersGetNoCookie) {
+TEST_P(GateBehindHaproxy, WrongAndReplayedAnswersGetNoCookie) {
     // A forged client address is dropped by HAProxy: the nonce is bound to
     // the real one, so the answers below, sent without it, are checked
     // against the same address.
@@ -210,6 +213,9 @@ TEST_F(GateBehindHaproxy, WrongAndReplayedAnswersGetNoCookie) {
               std::string::npos);
     EXPECT_NE(metrics.find("vorn_gate_refused_total{reason=\"replayed\"} 1\n"), std::string::npos);
 }
+
+INSTANTIATE_TEST_SUITE_P(Debian, GateBehindHaproxy, testing::ValuesIn(haproxySeries),
+                         haproxyRowName);
 
 }  // namespace
 }  // namespace vorn::test
