@@ -42,6 +42,7 @@ fi
 if [ "$have_gate" = 1 ]; then expect_program "$root/sbin/vorn-gate"; else expect_none "$root/sbin/vorn-gate"; fi
 examples="$root/share/vorn-spoa"
 for f in haproxy/haproxy.cfg haproxy/vorn-spoe.conf haproxy/README.md \
+         haproxy/trusted-balancers.lst haproxy/verified-crawlers.map \
          prometheus/vorn-spoa.rules.yml prometheus/vorn-spoa.rules.test.yml \
          grafana/vorn-spoa.json systemd/vorn-spoa.service systemd/vorn-spoa.default; do
     expect_file "$examples/$f"

@@ -23,6 +23,7 @@
 #include "support/daemon_process.hpp"
 #include "support/free_tcp_port.hpp"
 #include "support/haproxy_program.hpp"
+#include "support/log_line.hpp"
 #include "support/running_agent.hpp"
 #include "support/temp_dir.hpp"
 
@@ -67,16 +68,23 @@ protected:
                                "VORN_FORGE_ADDR=127.0.0.1:" + std::to_string(freeTcpPort()),
                                "VORN_GATE_ADDR=127.0.0.1:" + std::to_string(freeTcpPort())};
         haproxy = std::make_unique<DaemonProcess>(
-            std::vector<std::string>{"-f", VORN_SOURCE_DIR "/deploy/haproxy/haproxy.cfg", "-db"}, options);
+            std::vector<std::string>{"-f", configFolder() + "/haproxy.cfg", "-db"}, options);
         ASSERT_TRUE(haproxy->waitForLine("Layer7 check passed", 10s)) << haproxy->linesText();
     }
 
     virtual std::vector<std::string> agentArguments() { return {"--log-verdicts=all"}; }
+    // Where haproxy.cfg and the files it names are.
+    virtual std::string configFolder() { return VORN_SOURCE_DIR "/deploy/haproxy"; }
 
+    // A GET through HAProxy, from the loopback address `source` when given.
     Response get(const std::string& host, const std::string& path,
-                 const std::vector<std::string>& headers = {}) {
+                 const std::vector<std::string>& headers = {}, const std::string& source = {}) {
         std::vector<std::string> command = {"curl", "-s",        "-g", "--max-time", "5",
                                             "-o",   "/dev/null", "-D", "-"};
+        if (!source.empty()) {
+            command.push_back("--interface");
+            command.push_back(source);
+        }
         for (const std::string& header : headers) {
             command.push_back("-H");
             command.push_back(header);
@@ -112,7 +120,10 @@ TEST_P(BehindHaproxy, VerdictsArriveAsResponseHeaders) {
     EXPECT_EQ(page.status, 200);
     EXPECT_EQ(page.headers["x-vorn-verdict"], "pass");
 
-    Response commit = get("127.0.0.1", "/owner/repo/commit/0123abc?x=1");
+    // The shipped list of trusted balancers is empty: nobody may name the
+    // client.
+    Response commit = get("127.0.0.1", "/owner/repo/commit/0123abc?x=1",
+                          {"X-Forwarded-For: 203.0.113.9"});
     EXPECT_EQ(commit.status, 200);
     EXPECT_EQ(commit.headers["x-vorn-verdict"], "watch");
 
@@ -219,6 +230,59 @@ TEST_P(BehindHaproxy, OnceTheAgentIsDownRequestsUnderLoadSkipItAtOnce) {
     EXPECT_EQ(answered, 64);
 }
 
+// The shipped configuration with its two lists filled in: 127.0.0.1 is a
+// trusted balancer, 127.0.0.2 a verified crawler, 127.0.0.3 neither.
+class ListsBehindHaproxy : public BehindHaproxy {
+protected:
+    std::string configFolder() override {
+        for (const char* name : {"haproxy.cfg", "vorn-spoe.conf"}) {
+            std::ifstream shipped(std::string(VORN_SOURCE_DIR "/deploy/haproxy/") + name);
+            std::ofstream(lists.file(name)) << shipped.rdbuf();
+        }
+        std::ofstream(lists.file("trusted-balancers.lst")) << "127.0.0.1\n";
+        std::ofstream(lists.file("verified-crawlers.map")) << "127.0.0.2/32 testbot\n";
+        return lists.path();
+    }
+
+    // The address in the agent's verdict line for `path`.
+    std::string judgedAddress(const std::string& path) {
+        std::string address;
+        EXPECT_TRUE(agent->process().waitForLine([&](std::string_view line) {
+            if (!line.contains(" path=" + path + " ")) return false;
+            address = fieldOf(line, "ip").value_or("");
+            return true;
+        })) << path;
+        return address;
+    }
+
+    TempDir lists;
+};
+
+TEST_P(ListsBehindHaproxy, OnlyATrustedBalancerNamesTheClient) {
+    const std::vector<std::string> forwarded = {"X-Forwarded-For: 10.9.9.9, 203.0.113.9"};
+    EXPECT_EQ(get("127.0.0.1", "/balanced", forwarded).headers["x-vorn-verdict"], "pass");
+    EXPECT_EQ(judgedAddress("/balanced"), "203.0.113.9") << "the entry the balancer added";
+    EXPECT_EQ(get("127.0.0.1", "/direct", {}, "127.0.0.3").headers["x-vorn-verdict"], "pass");
+    EXPECT_EQ(get("127.0.0.1", "/forged", forwarded, "127.0.0.3").headers["x-vorn-verdict"],
+              "pass");
+    EXPECT_EQ(judgedAddress("/forged"), "127.0.0.3");
+}
+
+TEST_P(ListsBehindHaproxy, AVerifiedCrawlerIsForwardedWithoutAskingTheAgent) {
+    const std::string bogus = "/owner/repo/commit/0123456789abcdef0123";
+    Response crawler = get("127.0.0.1", bogus, {}, "127.0.0.2");
+    EXPECT_EQ(crawler.status, 200);
+    EXPECT_EQ(crawler.headers.count("x-vorn-verdict"), 0u);
+    EXPECT_EQ(crawler.headers.count("x-vorn-error"), 0u);
+    EXPECT_EQ(crawler.headers["x-vorn-crawler"], "testbot");
+    Response other = get("127.0.0.1", bogus, {}, "127.0.0.3");
+    EXPECT_EQ(other.status, 403);
+    EXPECT_EQ(other.headers.count("x-vorn-crawler"), 0u);
+    EXPECT_EQ(agent->metric("vorn_spoa_decisions_total{verdict=\"trap\",class=\"expensive\","
+                            "reason=\"bogus\"}"),
+              1);
+}
+
 // Challenges on, with a key made by vorn-receipt.
 class ChallengedBehindHaproxy : public BehindHaproxy {
 protected:
@@ -256,6 +320,8 @@ TEST_P(ChallengedBehindHaproxy, AChallengedRequestPassesWithAReceiptMintedForThe
 
 INSTANTIATE_TEST_SUITE_P(Debian, BehindHaproxy, testing::ValuesIn(haproxySeries), haproxyRowName);
 INSTANTIATE_TEST_SUITE_P(Debian, ChallengedBehindHaproxy, testing::ValuesIn(haproxySeries),
+                         haproxyRowName);
+INSTANTIATE_TEST_SUITE_P(Debian, ListsBehindHaproxy, testing::ValuesIn(haproxySeries),
                          haproxyRowName);
 
 }  // namespace
