@@ -269,5 +269,43 @@ TEST(ManPage, DescribesEveryFamilyOnThePage) {
     }
 }
 
+// Every vorn_spoa_ name in `text` that is not part of a longer name.
+std::set<std::string> familyNames(const std::string& text) {
+    std::set<std::string> names;
+    for (std::size_t at = text.find("vorn_spoa_"); at != std::string::npos;
+         at = text.find("vorn_spoa_", at + 1)) {
+        if (at > 0 && isNameChar(text[at - 1])) continue;
+        std::size_t end = at;
+        while (end < text.size() && isNameChar(text[end])) ++end;
+        names.insert(text.substr(at, end - at));
+    }
+    return names;
+}
+
+TEST(ManPage, DescribesOnlyFamiliesThePageHas) {
+    std::string manual = readText(VORN_SOURCE_DIR "/man/vorn-spoa.8");
+    ASSERT_FALSE(page().families.empty());
+    for (const std::string& family : familyNames(manual)) {
+        EXPECT_TRUE(page().families.contains(family)) << family << " is not on the daemon's page";
+    }
+}
+
+// The READMEs' vorn_spoa_ names are metrics or the rc.d script's rc.conf
+// variables.
+TEST(Readme, NamesOnlyServedMetrics) {
+    ASSERT_FALSE(page().series.empty());
+    const std::set<std::string> variables =
+        familyNames(readText(VORN_SOURCE_DIR "/deploy/freebsd/vorn_spoa"));
+    for (const char* document : {"/README.md", "/deploy/haproxy/README.md"}) {
+        for (const std::string& name :
+             familyNames(readText(VORN_SOURCE_DIR + std::string(document)))) {
+            EXPECT_TRUE(page().families.contains(name) || page().series.contains(name) ||
+                        variables.contains(name))
+                << name << " in " << document << " is neither on the daemon's page nor an "
+                << "rc.conf variable";
+        }
+    }
+}
+
 }  // namespace
 }  // namespace vorn::test
