@@ -8,7 +8,6 @@
 #include <simdjson.h>
 
 #include <cctype>
-#include <fstream>
 #include <set>
 #include <sstream>
 #include <string>
@@ -16,18 +15,11 @@
 #include <vector>
 
 #include "support/running_agent.hpp"
+#include "support/text_file.hpp"
 #include "support/vorn_check.hpp"
 
 namespace vorn::test {
 namespace {
-
-std::string readText(const std::string& path) {
-    std::ifstream file(path);
-    std::ostringstream text;
-    text << file.rdbuf();
-    EXPECT_TRUE(file.good() || file.eof()) << "cannot read " << path;
-    return text.str();
-}
 
 struct Page {
     std::set<std::string> series;    // names of the samples, the names queries use
@@ -168,7 +160,7 @@ void walkExpressions(simdjson::dom::element element, std::vector<std::string>& f
 class Dashboard : public testing::Test {
 protected:
     void SetUp() override {
-        text = readText(VORN_SOURCE_DIR "/deploy/grafana/vorn-spoa.json");
+        text = readTextFile(VORN_SOURCE_DIR "/deploy/grafana/vorn-spoa.json");
         auto error = parser.parse(text).get(root);
         ASSERT_FALSE(error) << "the dashboard is not valid JSON: " << error;
     }
@@ -241,7 +233,7 @@ TEST_F(Dashboard, NamesOnlyServedMetrics) {
 }
 
 TEST(AlertRules, NameOnlyServedMetrics) {
-    std::string rules = readText(VORN_SOURCE_DIR "/deploy/prometheus/vorn-spoa.rules.yml");
+    std::string rules = readTextFile(VORN_SOURCE_DIR "/deploy/prometheus/vorn-spoa.rules.yml");
     ASSERT_FALSE(page().series.empty());
     int named = 0;
     // Every vorn_spoa_ name that is not part of a recorded name (those hold
@@ -260,7 +252,7 @@ TEST(AlertRules, NameOnlyServedMetrics) {
 }
 
 TEST(ManPage, DescribesEveryFamilyOnThePage) {
-    std::string manual = readText(VORN_SOURCE_DIR "/man/vorn-spoa.8");
+    std::string manual = readTextFile(VORN_SOURCE_DIR "/man/vorn-spoa.8");
     ASSERT_FALSE(page().families.empty());
     for (const std::string& family : page().families) {
         const bool listed = manual.find(".It Va " + family + "\n") != std::string::npos ||
@@ -283,7 +275,7 @@ std::set<std::string> familyNames(const std::string& text) {
 }
 
 TEST(ManPage, DescribesOnlyFamiliesThePageHas) {
-    std::string manual = readText(VORN_SOURCE_DIR "/man/vorn-spoa.8");
+    std::string manual = readTextFile(VORN_SOURCE_DIR "/man/vorn-spoa.8");
     ASSERT_FALSE(page().families.empty());
     for (const std::string& family : familyNames(manual)) {
         EXPECT_TRUE(page().families.contains(family)) << family << " is not on the daemon's page";
@@ -295,10 +287,10 @@ TEST(ManPage, DescribesOnlyFamiliesThePageHas) {
 TEST(Readme, NamesOnlyServedMetrics) {
     ASSERT_FALSE(page().series.empty());
     const std::set<std::string> variables =
-        familyNames(readText(VORN_SOURCE_DIR "/deploy/freebsd/vorn_spoa"));
+        familyNames(readTextFile(VORN_SOURCE_DIR "/deploy/freebsd/vorn_spoa"));
     for (const char* document : {"/README.md", "/deploy/haproxy/README.md"}) {
         for (const std::string& name :
-             familyNames(readText(VORN_SOURCE_DIR + std::string(document)))) {
+             familyNames(readTextFile(VORN_SOURCE_DIR + std::string(document)))) {
             EXPECT_TRUE(page().families.contains(name) || page().series.contains(name) ||
                         variables.contains(name))
                 << name << " in " << document << " is neither on the daemon's page nor an "

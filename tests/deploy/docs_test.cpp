@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <fstream>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -19,19 +18,12 @@
 #include "common/receipt_status.hpp"
 #include "common/verdict.hpp"
 #include "support/daemon_process.hpp"
+#include "support/text_file.hpp"
 
 namespace vorn::test {
 namespace {
 
 using namespace std::chrono_literals;
-
-std::string readText(const std::string& path) {
-    std::ifstream file(path);
-    std::ostringstream text;
-    text << file.rdbuf();
-    EXPECT_TRUE(file.good() || file.eof()) << "cannot read " << path;
-    return text.str();
-}
 
 // The first group of every match of `pattern` in `text`, in order.
 std::vector<std::string> matches(const std::string& text, const std::string& pattern) {
@@ -61,12 +53,12 @@ std::set<std::string> asSet(const std::vector<std::string>& names) {
 // The option table of the parser, as written in its source.
 const std::vector<std::string>& parserOptions() {
     static const std::vector<std::string> options = matches(
-        readText(VORN_SOURCE_DIR "/src/process/command_line.cpp"), R"re(\{"(--[a-z-]+)", apply)re");
+        readTextFile(VORN_SOURCE_DIR "/src/process/command_line.cpp"), R"re(\{"(--[a-z-]+)", apply)re");
     return options;
 }
 
 const std::string& manual() {
-    static const std::string text = readText(VORN_SOURCE_DIR "/man/vorn-spoa.8");
+    static const std::string text = readTextFile(VORN_SOURCE_DIR "/man/vorn-spoa.8");
     return text;
 }
 
@@ -92,12 +84,12 @@ TEST(OptionDocs, TheManPageNamesEveryOptionInSynopsisAndList) {
 
 TEST(OptionDocs, TheReadmeTableNamesEveryOption) {
     const std::string options =
-        section(readText(VORN_SOURCE_DIR "/README.md"), "## Options");
+        section(readTextFile(VORN_SOURCE_DIR "/README.md"), "## Options");
     EXPECT_EQ(asSet(matches(options, R"re(\n\| `(--[a-z-]+)` \|)re")), asSet(parserOptions()));
 }
 
 TEST(OptionDocs, TheRcdScriptHasAVariableForEveryOption) {
-    const std::string script = readText(VORN_SOURCE_DIR "/deploy/freebsd/vorn_spoa");
+    const std::string script = readTextFile(VORN_SOURCE_DIR "/deploy/freebsd/vorn_spoa");
     std::set<std::string> documented;
     for (const std::string& name : matches(script, R"re(\n# vorn_spoa_([a-z_]+) +--)re")) {
         std::string option = "--" + name;
