@@ -16,7 +16,9 @@ std::optional<std::string_view> copyWord(std::string_view word, std::span<char> 
     return std::string_view(out.data(), word.size());
 }
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 std::size_t skipDigits(std::string_view text, std::size_t at) {
     while (at < text.size() && isDigit(text[at])) ++at;

@@ -29,8 +29,8 @@ enum class DecimalFault : std::uint8_t { notANumber, outOfRange };
 // sign, digits) unless the format is fixed, or "inf", "infinity" or "nan" in
 // any case. No '+', no spaces, at most maxDecimalLength characters.
 // outOfRange when the magnitude is beyond a double's range (overflow, or
-// underflow toward zero, as strtod reports them). Works where the standard library has no floating-point
-// from_chars (libc++ 19, FreeBSD's).
+// underflow toward zero, as strtod reports them). Works where the standard
+// library has no floating-point from_chars (libc++ 19, FreeBSD's).
 [[nodiscard]] std::expected<double, DecimalFault> parseDecimal(std::string_view text,
                                                                std::chars_format format);
 

@@ -234,7 +234,9 @@ bool isCookieName(std::string_view text) {
 }
 
 Applied applySiteDomain(std::string_view value, Settings& settings) {
-    if (!isDomainName(value)) return std::unexpected("a domain name: dot-separated labels of a-z, 0-9 and -");
+    if (!isDomainName(value)) {
+        return std::unexpected("a domain name: dot-separated labels of a-z, 0-9 and -");
+    }
     settings.site.domain = value;
     return {};
 }

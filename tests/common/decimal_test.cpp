@@ -66,7 +66,7 @@ struct Reading {
     std::string name;
     std::string text;
     std::chars_format format;
-    std::optional<double> value;        // nothing: a fault
+    std::optional<double> value;  // nothing: a fault
     DecimalFault fault = DecimalFault::notANumber;
 };
 

@@ -142,12 +142,18 @@ TEST(Decision, TheSiteDomainAndSessionCookieComeFromTheCommandLine) {
     ASSERT_TRUE(client);
     const std::vector<SiteRow> rows = {
         {"BareRefererOfTheSite", {{"referer", "https://git.example.org/"}}, "trap", "bare_referer"},
-        {"BareRefererOfASubdomain", {{"referer", "http://www.git.example.org"}}, "trap",
+        {"BareRefererOfASubdomain",
+         {{"referer", "http://www.git.example.org"}},
+         "trap",
          "bare_referer"},
         {"BareRefererOfTheBuiltInDomain", {{"referer", siteOrigin}}, "watch", "expensive"},
-        {"SessionCookieOfTheSite", {{"cookie", "lang=en; i_like_gitea=0123abcd"}}, "watch",
+        {"SessionCookieOfTheSite",
+         {{"cookie", "lang=en; i_like_gitea=0123abcd"}},
+         "watch",
          "expensive_authed"},
-        {"BuiltInSessionCookie", {{"cookie", std::string(VORN_SESSION_COOKIE) + "=s"}}, "watch",
+        {"BuiltInSessionCookie",
+         {{"cookie", std::string(VORN_SESSION_COOKIE) + "=s"}},
+         "watch",
          "expensive"},
     };
     for (const SiteRow& row : rows) {

@@ -30,7 +30,8 @@ std::string refererName(const testing::TestParamInfo<RefererRow>& info) {
 class SiteOrigin : public testing::TestWithParam<RefererRow> {};
 
 TEST_P(SiteOrigin, AcceptsOnlyABareOrigin) {
-    EXPECT_EQ(refererIsSiteOrigin(GetParam().referer, domain), GetParam().origin) << GetParam().referer;
+    EXPECT_EQ(refererIsSiteOrigin(GetParam().referer, domain), GetParam().origin)
+        << GetParam().referer;
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -52,8 +52,9 @@ std::set<std::string> asSet(const std::vector<std::string>& names) {
 
 // The option table of the parser, as written in its source.
 const std::vector<std::string>& parserOptions() {
-    static const std::vector<std::string> options = matches(
-        readTextFile(VORN_SOURCE_DIR "/src/process/command_line.cpp"), R"re(\{"(--[a-z-]+)", apply)re");
+    static const std::vector<std::string> options =
+        matches(readTextFile(VORN_SOURCE_DIR "/src/process/command_line.cpp"),
+                R"re(\{"(--[a-z-]+)", apply)re");
     return options;
 }
 
@@ -75,16 +76,15 @@ TEST(OptionDocs, TheManPageNamesEveryOptionInSynopsisAndList) {
     }
     EXPECT_EQ(synopsis, parser) << "SYNOPSIS";
     std::set<std::string> listed;
-    for (const std::string& name : matches(section(manual(), ".Sh OPTIONS"),
-                                           R"re(\n\.It Fl -([a-z-]+) Ns =)re")) {
+    for (const std::string& name :
+         matches(section(manual(), ".Sh OPTIONS"), R"re(\n\.It Fl -([a-z-]+) Ns =)re")) {
         listed.insert("--" + name);
     }
     EXPECT_EQ(listed, parser) << "OPTIONS";
 }
 
 TEST(OptionDocs, TheReadmeTableNamesEveryOption) {
-    const std::string options =
-        section(readTextFile(VORN_SOURCE_DIR "/README.md"), "## Options");
+    const std::string options = section(readTextFile(VORN_SOURCE_DIR "/README.md"), "## Options");
     EXPECT_EQ(asSet(matches(options, R"re(\n\| `(--[a-z-]+)` \|)re")), asSet(parserOptions()));
 }
 

@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "receipt/token_signer.hpp"
-#include "receipt/token_signer.hpp"
 #include "support/command.hpp"
 #include "support/daemon_process.hpp"
 #include "support/free_tcp_port.hpp"

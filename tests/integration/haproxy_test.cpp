@@ -122,8 +122,8 @@ TEST_P(BehindHaproxy, VerdictsArriveAsResponseHeaders) {
 
     // The shipped list of trusted balancers is empty: nobody may name the
     // client.
-    Response commit = get("127.0.0.1", "/owner/repo/commit/0123abc?x=1",
-                          {"X-Forwarded-For: 203.0.113.9"});
+    Response commit =
+        get("127.0.0.1", "/owner/repo/commit/0123abc?x=1", {"X-Forwarded-For: 203.0.113.9"});
     EXPECT_EQ(commit.status, 200);
     EXPECT_EQ(commit.headers["x-vorn-verdict"], "watch");
 

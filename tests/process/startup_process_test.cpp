@@ -84,13 +84,13 @@ TEST(Startup, NamesTheSiteAfterTheSummaryWhenItIsNotTheBuiltInOne) {
         std::vector<std::string> messages = agent.messages();
         ASSERT_EQ(messages.size(), 8u) << agent.process().linesText();
         EXPECT_TRUE(messages[2].starts_with("meter level from the backend queue: "));
-        EXPECT_EQ(messages[3],
-                  site[0].starts_with("--site-domain")
-                      ? "site git.example.org, session cookie " VORN_SESSION_COOKIE
-                      : "site " VORN_SITE_DOMAIN ", session cookie i_like_gitea");
+        EXPECT_EQ(messages[3], site[0].starts_with("--site-domain")
+                                   ? "site git.example.org, session cookie " VORN_SESSION_COOKIE
+                                   : "site " VORN_SITE_DOMAIN ", session cookie i_like_gitea");
     }
     // The built-in names given again change nothing.
-    RunningAgent agent({"--site-domain=" VORN_SITE_DOMAIN, "--session-cookie=" VORN_SESSION_COOKIE});
+    RunningAgent agent(
+        {"--site-domain=" VORN_SITE_DOMAIN, "--session-cookie=" VORN_SESSION_COOKIE});
     ASSERT_TRUE(agent.ready());
     EXPECT_EQ(agent.messages().size(), 7u) << agent.process().linesText();
 }

@@ -23,7 +23,8 @@ std::string cacheFolder() {
     }
     const char* xdg = std::getenv("XDG_CACHE_HOME");
     const char* home = std::getenv("HOME");
-    std::string base = xdg != nullptr && *xdg != 0 ? xdg : std::string(home ? home : "") + "/.cache";
+    std::string base =
+        xdg != nullptr && *xdg != 0 ? xdg : std::string(home ? home : "") + "/.cache";
     return base + "/vorn-spoa/haproxy";
 }
 
