@@ -6,8 +6,9 @@ ARGS =
 FUZZ_SECONDS = 60
 # clang++19 on FreeBSD
 FUZZ_CXX = clang++-19
-# The second compiler of make test (with libc++); clang++19 on FreeBSD.
-CLANG_CHECK = clang++-19
+# The second compiler of make test (with libc++): Debian's clang++-19 or
+# FreeBSD's clang++19.
+CLANG_CHECK != command -v clang++-19 || command -v clang++19 || echo clang++-19
 PREFIX = /usr/local
 DESTDIR =
 
