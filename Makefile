@@ -6,6 +6,9 @@ ARGS =
 FUZZ_SECONDS = 60
 # clang++19 on FreeBSD
 FUZZ_CXX = clang++-19
+# The second compiler of make test (with libc++): Debian's clang++-19 or
+# FreeBSD's clang++19.
+CLANG_CHECK != command -v clang++-19 || command -v clang++19 || echo clang++-19
 PREFIX = /usr/local
 DESTDIR =
 
@@ -26,11 +29,20 @@ run: build
 demo: build
 	@scripts/demo $(BUILD)
 
-# Every test on the normal build, then the unit tests again under the address
-# and undefined-behaviour sanitizers.
-test: build
+# Every test on the normal build, built with warnings as errors and checked
+# with clang and libc++ as well; the HAProxy tests against every HAProxy
+# Debian ships (scripts/fetch-haproxy fetches those the machine lacks, or
+# says why it cannot); then the unit tests again under the address and
+# undefined-behaviour sanitizers.
+test: deps
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORN_WERROR=ON \
+	    -DVORN_CLANG_CHECK=$(CLANG_CHECK) >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS)
+	@cmake --build $(BUILD) -j $(JOBS) --target clang_check
+	@scripts/fetch-haproxy
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
-	@cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVORN_SANITIZE=address,undefined >/dev/null
+	@cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVORN_SANITIZE=address,undefined \
+	    -DVORN_WERROR=ON >/dev/null
 	@cmake --build $(ASAN_BUILD) -j $(JOBS) --target unit_tests
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS) -L unit
 

@@ -17,6 +17,7 @@
 #include "decision/finish_decision.hpp"
 #include "decision/path_class.hpp"
 #include "decision/request_decision.hpp"
+#include "decision/site.hpp"
 #include "decision/verdict_rules.hpp"
 #include "observe/metrics_page.hpp"
 #include "observe/verdict_log.hpp"
@@ -99,7 +100,7 @@ DecisionState makeDecisionState(StatsBlock& stats, ChallengeMode mode = Challeng
 RequestFacts factsOf(const std::string& payload, std::span<char, ipTextCapacity> ipText) {
     RequestFacts facts;
     facts.arrival = wallClockNanos();
-    (void)readAgentMessage(bytesOf(payload), facts, ipText);
+    (void)readAgentMessage(bytesOf(payload), defaultSite.sessionCookie, facts, ipText);
     facts.ipHash = ipHash(facts.ip);
     return facts;
 }
@@ -153,7 +154,7 @@ void readFacts(benchmark::State& state) {
     std::array<char, ipTextCapacity> ipText{};
     for (auto _ : state) {
         RequestFacts facts;
-        auto found = readAgentMessage(bytesOf(payload), facts, ipText);
+        auto found = readAgentMessage(bytesOf(payload), defaultSite.sessionCookie, facts, ipText);
         if (!found || !*found || facts.path != paths[1]) {
             state.SkipWithError("the message was not read");
             break;
@@ -202,7 +203,7 @@ void decideRules(benchmark::State& state) {
         facts.push_back(factsOf(payloads[i], ipTexts[i]));
     std::size_t next = 0;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(decide(facts[next], windows));
+        benchmark::DoNotOptimize(decide(facts[next], defaultSite.domain, windows));
         next = (next + 1) % facts.size();
     }
 }

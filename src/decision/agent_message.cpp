@@ -70,7 +70,7 @@ std::string_view readIp(const TypedValue& value, std::span<char, ipTextCapacity>
 // is parsed once, from its last occurrence, and only when every argument
 // decoded.
 std::expected<void, Error> readArguments(std::span<const std::byte> payload, const Message& message,
-                                         RequestFacts& facts,
+                                         std::string_view sessionCookie, RequestFacts& facts,
                                          std::span<char, ipTextCapacity> ipText) {
     std::string_view headers;
     auto walked = walkArguments(payload, message.argumentsStart, message.argumentCount,
@@ -90,13 +90,14 @@ std::expected<void, Error> readArguments(std::span<const std::byte> payload, con
                                     }
                                 });
     if (!walked) return std::unexpected(walked.error());
-    readHeaderBlock(headers, facts);
+    readHeaderBlock(headers, sessionCookie, facts);
     return {};
 }
 
 }  // namespace
 
-std::expected<bool, Error> readAgentMessage(std::span<const std::byte> payload, RequestFacts& facts,
+std::expected<bool, Error> readAgentMessage(std::span<const std::byte> payload,
+                                            std::string_view sessionCookie, RequestFacts& facts,
                                             std::span<char, ipTextCapacity> ipText) {
     std::size_t offset = 0;
     while (offset < payload.size()) {
@@ -105,7 +106,7 @@ std::expected<bool, Error> readAgentMessage(std::span<const std::byte> payload, 
         // The agent's message is read in the same walk that checks its
         // arguments; any other is walked only to find the next.
         if (message->name == agentMessageName) {
-            if (auto read = readArguments(payload, *message, facts, ipText); !read) {
+            if (auto read = readArguments(payload, *message, sessionCookie, facts, ipText); !read) {
                 return std::unexpected(read.error());
             }
             return true;

@@ -10,6 +10,7 @@
 #include "common/meter_level.hpp"
 #include "decision/backlog_meter.hpp"
 #include "decision/class_windows.hpp"
+#include "decision/site.hpp"
 #include "observe/stats_block.hpp"
 #include "scorer/scorer_model.hpp"
 
@@ -38,6 +39,7 @@ struct DecisionState {
     BacklogMeter meter;
     ClassWindows windows;
     ChallengePolicy challenge;
+    Site site;  // what the request's facts are read against
     LogVerdicts logVerdicts;
     StatsBlock& stats;
     std::optional<ScorerModel> model;  // the shadow scorer's, when one is loaded

@@ -56,11 +56,11 @@ void forEachCookie(std::string_view cookieHeaderValue, Visit visit) {
 
 // Both cookies in one walk over the pieces; the first piece of each name
 // counts.
-void readCookies(std::string_view value, RequestFacts& facts) {
+void readCookies(std::string_view value, std::string_view sessionCookie, RequestFacts& facts) {
     bool sessionSeen = false;
     bool passSeen = false;
     forEachCookie(value, [&](std::string_view piece) {
-        if (!sessionSeen && cookieValue(piece, siteSessionCookie)) {
+        if (!sessionSeen && cookieValue(piece, sessionCookie)) {
             sessionSeen = true;
             facts.authed = true;
         }
@@ -76,7 +76,8 @@ void readCookies(std::string_view value, RequestFacts& facts) {
 
 // `value` is everything after the colon; it is trimmed only for the
 // headers that are read.
-void readHeader(std::string_view rawName, std::string_view rawValue, RequestFacts& facts) {
+void readHeader(std::string_view rawName, std::string_view rawValue, std::string_view sessionCookie,
+                RequestFacts& facts) {
     std::string_view name = trimSpaces(rawName);
     // Only five lengths can name a header of interest; most lines stop here.
     auto value = [&] { return trimSpaces(rawValue); };
@@ -85,7 +86,7 @@ void readHeader(std::string_view rawName, std::string_view rawValue, RequestFact
             if (nameEquals(name, "host")) facts.host = value();
             break;
         case 6:
-            if (nameEquals(name, "cookie")) readCookies(value(), facts);
+            if (nameEquals(name, "cookie")) readCookies(value(), sessionCookie, facts);
             break;
         case 7:
             if (nameEquals(name, "referer")) facts.referer = value();
@@ -117,20 +118,20 @@ std::size_t findLineEnd(std::string_view text) {
 
 // An empty line, also the missing block of a NOTIFY without headers, has
 // no bytes to search: its data may be null, which memchr must not see.
-void readHeaderLine(std::string_view line, RequestFacts& facts) {
+void readHeaderLine(std::string_view line, std::string_view sessionCookie, RequestFacts& facts) {
     if (line.empty()) return;
     const void* colon = std::memchr(line.data(), ':', line.size());
     if (colon == nullptr) return;
     auto nameSize = static_cast<std::size_t>(static_cast<const char*>(colon) - line.data());
-    readHeader(line.substr(0, nameSize), line.substr(nameSize + 1), facts);
+    readHeader(line.substr(0, nameSize), line.substr(nameSize + 1), sessionCookie, facts);
 }
 
 }  // namespace
 
-void readHeaderBlock(std::string_view block, RequestFacts& facts) {
+void readHeaderBlock(std::string_view block, std::string_view sessionCookie, RequestFacts& facts) {
     while (true) {
         std::size_t end = findLineEnd(block);
-        readHeaderLine(block.substr(0, end), facts);
+        readHeaderLine(block.substr(0, end), sessionCookie, facts);
         if (end == std::string_view::npos) return;
         block.remove_prefix(end + 2);
     }

@@ -25,12 +25,12 @@ std::expected<NotifyReply, Error> RequestDecision::handleNotify(std::span<const 
     RequestFacts facts;
     facts.arrival = arrival;
     std::array<char, ipTextCapacity> ipText{};
-    auto found = readAgentMessage(payload, facts, ipText);
+    auto found = readAgentMessage(payload, state_.site.sessionCookie, facts, ipText);
     if (!found) return std::unexpected(found.error());
     if (!*found) return NotifyReply{};
     facts.ipHash = ipHash(facts.ip);
     if (facts.backlog) state_.meter.recordBacklog(*facts.backlog, facts.arrival);
-    Decision decision = decide(facts, state_.windows);
+    Decision decision = decide(facts, state_.site.domain, state_.windows);
     std::optional<double> score = shadowScore(state_, facts, decision);
 
     Judged receipt = judgeReceipt(facts, decision, score);

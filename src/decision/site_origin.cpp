@@ -53,8 +53,8 @@ bool notSameOrigin(const std::optional<std::string_view>& secFetchSite) {
     return !secFetchSite || *secFetchSite != "same-origin";
 }
 
-bool botprint(const RequestFacts& facts) {
-    return notSameOrigin(facts.secFetchSite) && refererIsSiteOrigin(facts.referer);
+bool botprint(const RequestFacts& facts, std::string_view domain) {
+    return notSameOrigin(facts.secFetchSite) && refererIsSiteOrigin(facts.referer, domain);
 }
 
 }  // namespace vorn

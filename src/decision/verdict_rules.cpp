@@ -20,7 +20,7 @@ Decision classified(PathClass pathClass, Verdict verdict, Reason reason,
 
 }  // namespace
 
-Decision decide(const RequestFacts& facts, ClassWindows& windows) {
+Decision decide(const RequestFacts& facts, std::string_view siteDomain, ClassWindows& windows) {
     // The challenge issuer's pages must always reach it.
     if (facts.path.starts_with(gatewayPrefix)) {
         return Decision{
@@ -29,12 +29,12 @@ Decision decide(const RequestFacts& facts, ClassWindows& windows) {
     const auto [pathClass, bogusCommit] = examinePath(facts.path);
     if (bogusCommit) return classified(pathClass, Verdict::trap, Reason::bogus);
 
-    const bool fingerprinted = botprint(facts);
+    const bool fingerprinted = botprint(facts, siteDomain);
     const bool expensive = pathClass == PathClass::expensive;
     if (expensive && fingerprinted) {
         return classified(pathClass, Verdict::trap, Reason::bare_referer);
     }
-    if (pathClass == PathClass::actions && refererIsSiteOrigin(facts.referer)) {
+    if (pathClass == PathClass::actions && refererIsSiteOrigin(facts.referer, siteDomain)) {
         return classified(pathClass, Verdict::trap, Reason::bare_referer);
     }
     if (fingerprinted && windows.groupHotNow(pathClass, facts.arrival)) {

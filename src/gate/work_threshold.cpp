@@ -7,15 +7,14 @@
 #include <cmath>
 #include <cstdint>
 
+#include "common/decimal.hpp"
+
 namespace vorn {
 
 std::optional<double> parseDifficulty(std::string_view text) {
-    double value = 0;
-    auto [end, ec] =
-        std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
-    if (ec != std::errc{} || end != text.data() + text.size()) return std::nullopt;
-    if (!(value >= minDifficulty && value <= maxDifficulty)) return std::nullopt;
-    return value;
+    auto value = parseDecimal(text, std::chars_format::fixed);
+    if (!value || !(*value >= minDifficulty && *value <= maxDifficulty)) return std::nullopt;
+    return *value;
 }
 
 Number256 workBound(double difficulty) {

@@ -33,7 +33,9 @@ Agent::Agent(const Settings& settings, EventLoop& loop, ReceiptState receipts, C
       receipts_(std::move(receipts)),
       spop_(requests_, loop),
       requests_(decision_, receipts_, spop_),
-      metrics_(*this) {}
+      metrics_(*this) {
+    decision_.site = settings.site;
+}
 
 void Agent::onCompletion(const Completion& completion) {
     if (completion.slot >= parkingCapacity) return;

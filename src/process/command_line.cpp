@@ -7,7 +7,9 @@
 #include <concepts>
 #include <limits>
 
+#include "common/decimal.hpp"
 #include "common/socket_address.hpp"
+#include "token/contract.hpp"
 
 namespace vorn {
 
@@ -131,14 +133,14 @@ Applied applyChallengeFrom(std::string_view value, Settings& settings) {
 // beyond a double (1e-400, 1e400) count as numbers out of range, and so do
 // NaN and the infinities.
 std::expected<double, std::string_view> parseDifficulty(std::string_view piece) {
-    double number = 0;
-    const char* last = piece.data() + piece.size();
-    auto [end, ec] = std::from_chars(piece.data(), last, number);
-    if (ec == std::errc::invalid_argument || end != last) return std::unexpected(difficultyShape);
-    if (ec != std::errc{} || !(number > 0 && number <= maxDifficulty)) {
+    auto number = parseDecimal(piece, std::chars_format::general);
+    if (!number && number.error() == DecimalFault::notANumber) {
+        return std::unexpected(difficultyShape);
+    }
+    if (!number || !(*number > 0 && *number <= maxDifficulty)) {
         return std::unexpected(difficultyRange);
     }
-    return number;
+    return *number;
 }
 
 // Pieces are taken left to right and each is checked in full before the next
@@ -209,7 +211,56 @@ Applied applyReceiptMaxIps(std::string_view value, Settings& settings) {
     return {};
 }
 
-constexpr std::array<Option, 16> options = {{
+// Labels of letters, digits and '-', as a Referer's host names them (in
+// lower case: browsers send the host so), at most 63 bytes each and 253 in
+// all.
+bool isDomainName(std::string_view text) {
+    constexpr std::size_t maxLabel = 63;
+    constexpr std::size_t maxName = 253;
+    if (text.empty() || text.size() > maxName) return false;
+    std::size_t label = 0;
+    for (char c : text) {
+        if (c == '.') {
+            if (label == 0) return false;
+            label = 0;
+        } else if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-') {
+            if (++label > maxLabel) return false;
+        } else {
+            return false;
+        }
+    }
+    return label > 0;
+}
+
+// An RFC 6265 cookie name: an HTTP token, visible ASCII without separators.
+bool isCookieName(std::string_view text) {
+    constexpr std::string_view separators = "()<>@,;:\\\"/[]?={}";
+    if (text.empty()) return false;
+    for (char c : text) {
+        if (c <= ' ' || c >= 0x7f || separators.contains(c)) return false;
+    }
+    return true;
+}
+
+Applied applySiteDomain(std::string_view value, Settings& settings) {
+    if (!isDomainName(value)) {
+        return std::unexpected("a domain name: dot-separated labels of a-z, 0-9 and -");
+    }
+    settings.site.domain = value;
+    return {};
+}
+
+// The pass cookie cannot be the session cookie too: anyone could then sign
+// in with a made-up receipt.
+Applied applySessionCookie(std::string_view value, Settings& settings) {
+    if (!isCookieName(value) || value == passCookie) {
+        return std::unexpected("a cookie name (an RFC 6265 token) other than bramble_pass");
+    }
+    settings.site.sessionCookie = value;
+    return {};
+}
+
+constexpr std::array<Option, 18> options = {{
     {"--socket", applySocket},
     {"--metrics", applyMetrics},
     {"--conn-memory", applyConnMemory},
@@ -226,6 +277,8 @@ constexpr std::array<Option, 16> options = {{
     {"--receipt-keys", applyReceiptKeys},
     {"--receipt-max-requests", applyReceiptMaxRequests},
     {"--receipt-max-ips", applyReceiptMaxIps},
+    {"--site-domain", applySiteDomain},
+    {"--session-cookie", applySessionCookie},
 }};
 
 const Option* findOption(std::string_view name) {

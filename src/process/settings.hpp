@@ -10,6 +10,7 @@
 #include "common/log_verdicts.hpp"
 #include "common/meter_level.hpp"
 #include "common/nanos.hpp"
+#include "decision/site.hpp"
 
 namespace vorn {
 
@@ -35,6 +36,7 @@ struct Settings {
     std::string_view socketPath = "/var/run/vorn-spoa.sock";
     std::optional<std::string_view> metricsAddress = "127.0.0.1:9190";
     std::uint8_t verifyThreads = 2;
+    Site site;
 };
 
 }  // namespace vorn

@@ -48,6 +48,18 @@ void logSettings(const Settings& settings) {
         .number(static_cast<std::int64_t>(settings.backlogHoldNs / nanosPerSecond))
         .text(" s");
     logMessage(LogLevel::info, message.view());
+
+    // Only when it is not the build's own, so that a start with the
+    // defaults says what it always said.
+    if (settings.site.domain != defaultSite.domain ||
+        settings.site.sessionCookie != defaultSite.sessionCookie) {
+        message.clear();
+        message.text("site ")
+            .text(settings.site.domain)
+            .text(", session cookie ")
+            .text(settings.site.sessionCookie);
+        logMessage(LogLevel::info, message.view());
+    }
 }
 
 void logLoopSummary(const Settings& settings, const EventLoop& loop) {

@@ -6,6 +6,7 @@
 #include <ostream>
 #include <string>
 
+#include "decision/site.hpp"
 #include "support/spop_wire.hpp"
 #include "support/vorn_check.hpp"
 
@@ -30,7 +31,7 @@ protected:
         Read result;
         result.found = readAgentMessage(
             std::span(reinterpret_cast<const std::byte*>(payload.data()), payload.size()),
-            result.facts, ipText);
+            defaultSite.sessionCookie, result.facts, ipText);
         return result;
     }
 };
@@ -120,8 +121,8 @@ TEST_F(AgentMessage, MalformedListsAreErrors) {
     payload = test::spopString("vorn-check");
     RequestFacts facts;
     auto found = readAgentMessage(
-        std::span(reinterpret_cast<const std::byte*>(payload.data()), payload.size()), facts,
-        ipText);
+        std::span(reinterpret_cast<const std::byte*>(payload.data()), payload.size()),
+        defaultSite.sessionCookie, facts, ipText);
     EXPECT_EQ(found.error(), Error::Truncated);
 }
 

@@ -127,6 +127,46 @@ TEST(Decision, ATrackerClassOverItsThresholdIsWatchedAndItsBotprintsTrapped) {
     EXPECT_NE(page.find("vorn_spoa_level 1\n"), std::string::npos) << "a hot group lifts the meter";
 }
 
+// A forge of its own: --site-domain and --session-cookie replace the built-in
+// names, which are then ordinary.
+struct SiteRow {
+    std::string name;
+    HeaderLines headers;
+    std::string verdict;
+    std::string reason;
+};
+
+TEST(Decision, TheSiteDomainAndSessionCookieComeFromTheCommandLine) {
+    RunningAgent agent({"--site-domain=git.example.org", "--session-cookie=i_like_gitea"});
+    auto client = agent.connect();
+    ASSERT_TRUE(client);
+    const std::vector<SiteRow> rows = {
+        {"BareRefererOfTheSite", {{"referer", "https://git.example.org/"}}, "trap", "bare_referer"},
+        {"BareRefererOfASubdomain",
+         {{"referer", "http://www.git.example.org"}},
+         "trap",
+         "bare_referer"},
+        {"BareRefererOfTheBuiltInDomain", {{"referer", siteOrigin}}, "watch", "expensive"},
+        {"SessionCookieOfTheSite",
+         {{"cookie", "lang=en; i_like_gitea=0123abcd"}},
+         "watch",
+         "expensive_authed"},
+        {"BuiltInSessionCookie",
+         {{"cookie", std::string(VORN_SESSION_COOKIE) + "=s"}},
+         "watch",
+         "expensive"},
+    };
+    for (const SiteRow& row : rows) {
+        const std::string series = "vorn_spoa_decisions_total{verdict=\"" + row.verdict +
+                                   "\",class=\"expensive\",reason=\"" + row.reason + "\"}";
+        const double before = agent.metric(series).value_or(0);
+        auto reply = client->decide(request(commit40, row.headers));
+        ASSERT_TRUE(reply) << row.name;
+        EXPECT_EQ(reply->vars.at("vorn_verdict"), row.verdict) << row.name;
+        EXPECT_EQ(agent.metric(series).value_or(0), before + 1) << row.name;
+    }
+}
+
 // Sends a trap, a watch, a pass and a gateway request, and returns the
 // verdict lines the daemon wrote for them.
 std::vector<std::string> verdictLines(const std::string& mode) {

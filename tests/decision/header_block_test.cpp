@@ -11,7 +11,7 @@
 namespace vorn {
 namespace {
 
-const std::string session(siteSessionCookie);
+const std::string session(defaultSite.sessionCookie);
 
 struct HeaderRow {
     std::string name;
@@ -32,7 +32,8 @@ class HeaderBlock : public testing::TestWithParam<HeaderRow> {};
 TEST_P(HeaderBlock, FillsTheFacts) {
     const HeaderRow& row = GetParam();
     RequestFacts facts;
-    readHeaderBlock(row.block ? std::string_view(*row.block) : std::string_view(), facts);
+    readHeaderBlock(row.block ? std::string_view(*row.block) : std::string_view(),
+                    defaultSite.sessionCookie, facts);
     EXPECT_EQ(facts.host, row.host);
     EXPECT_EQ(facts.secFetchSite, row.secFetchSite);
     EXPECT_EQ(facts.referer, row.referer);
@@ -120,6 +121,18 @@ INSTANTIATE_TEST_SUITE_P(
                   true,
                   ""}),
     [](const auto& info) { return info.param.name; });
+
+TEST(HeaderBlock, OnlyTheSitesOwnSessionCookieSignsIn) {
+    const std::string block = "Cookie: " + session + "=s\r\nCookie: lang=en";
+    RequestFacts builtIn;
+    readHeaderBlock(block, defaultSite.sessionCookie, builtIn);
+    EXPECT_TRUE(builtIn.authed);
+    RequestFacts gitea;
+    readHeaderBlock(block, "i_like_gitea", gitea);
+    EXPECT_FALSE(gitea.authed);
+    readHeaderBlock("Cookie: lang=en; i_like_gitea=0123abcd", "i_like_gitea", gitea);
+    EXPECT_TRUE(gitea.authed);
+}
 
 struct CookieRow {
     std::string name;

@@ -46,7 +46,7 @@ TEST_P(ShadowScore, ScoresAfterTheRulesAndCountsTheScore) {
     facts.arrival = arrival;
     facts.path = c.path;
     facts.ipHash = 2;
-    const Decision decision = decide(facts, state.windows);
+    const Decision decision = decide(facts, state.site.domain, state.windows);
 
     auto p = shadowScore(state, facts, decision);
     ASSERT_EQ(p.has_value(), c.featureValue.has_value());

@@ -5,12 +5,13 @@
 #include <ostream>
 #include <string>
 
+#include "decision/site.hpp"
 #include "support/test_name.hpp"
 
 namespace vorn {
 namespace {
 
-const std::string domain(siteDomain);
+const std::string domain(defaultSite.domain);
 
 struct RefererRow {
     std::string name;
@@ -29,7 +30,8 @@ std::string refererName(const testing::TestParamInfo<RefererRow>& info) {
 class SiteOrigin : public testing::TestWithParam<RefererRow> {};
 
 TEST_P(SiteOrigin, AcceptsOnlyABareOrigin) {
-    EXPECT_EQ(refererIsSiteOrigin(GetParam().referer), GetParam().origin) << GetParam().referer;
+    EXPECT_EQ(refererIsSiteOrigin(GetParam().referer, domain), GetParam().origin)
+        << GetParam().referer;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -81,14 +83,14 @@ TEST(Botprint, NeedsBareRefererAndNoSameOriginFetch) {
     const std::string bare = "https://" + domain + "/";
     RequestFacts facts;
     facts.referer = bare;
-    EXPECT_TRUE(botprint(facts));
+    EXPECT_TRUE(botprint(facts, domain));
     facts.secFetchSite = "cross-site";
-    EXPECT_TRUE(botprint(facts));
+    EXPECT_TRUE(botprint(facts, domain));
     facts.secFetchSite = "same-origin";
-    EXPECT_FALSE(botprint(facts));
+    EXPECT_FALSE(botprint(facts, domain));
     facts.secFetchSite.reset();
     facts.referer = "";
-    EXPECT_FALSE(botprint(facts));
+    EXPECT_FALSE(botprint(facts, domain));
 }
 
 }  // namespace

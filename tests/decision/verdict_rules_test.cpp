@@ -11,7 +11,7 @@
 namespace vorn {
 namespace {
 
-const std::string domain(siteDomain);
+const std::string domain(defaultSite.domain);
 const std::string bareReferer = "https://" + domain + "/";
 const std::string commit40 = "/o/r/commit/0123456789abcdef0123456789abcdef01234567";
 const std::string commit20 = "/o/r/commit/0123456789abcdef0123";
@@ -68,7 +68,7 @@ TEST_P(Rules, DecideInOrder) {
     facts.authed = row.authed;
     const std::uint64_t before = totalRate(windows);
 
-    Decision decision = decide(facts, windows);
+    Decision decision = decide(facts, domain, windows);
 
     EXPECT_EQ(decision.verdict, row.expected.verdict);
     EXPECT_EQ(decision.reason, row.expected.reason);

@@ -9,27 +9,20 @@
 #include <simdjson.h>
 
 #include <cctype>
-#include <fstream>
 #include <set>
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "support/running_agent.hpp"
 #include "support/running_gate.hpp"
+#include "support/text_file.hpp"
 #include "support/vorn_check.hpp"
 
 namespace vorn::test {
 namespace {
-
-std::string readText(const std::string& path) {
-    std::ifstream file(path);
-    std::ostringstream text;
-    text << file.rdbuf();
-    EXPECT_TRUE(file.good() || file.eof()) << "cannot read " << path;
-    return text.str();
-}
 
 struct Page {
     std::set<std::string> series;    // names of the samples, the names queries use
@@ -101,8 +94,12 @@ const Page& page() {
     return both;
 }
 
-bool isNameStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_' || c == ':'; }
-bool isNameChar(char c) { return isNameStart(c) || std::isdigit(static_cast<unsigned char>(c)); }
+bool isNameStart(char c) {
+    return std::isalpha(static_cast<unsigned char>(c)) || c == '_' || c == ':';
+}
+bool isNameChar(char c) {
+    return isNameStart(c) || std::isdigit(static_cast<unsigned char>(c));
+}
 
 // Drops everything from `open` to the matching `close` (no nesting), and
 // the quoted strings.
@@ -127,11 +124,11 @@ std::vector<std::string> metricNames(std::string_view expression) {
     std::string text = without(without(without(expression, '"', '"'), '{', '}'), '[', ']');
     // Aggregations may have their label list before the parenthesis.
     static const std::set<std::string_view> keywords = {
-        "and",    "or",     "unless", "bool",        "offset", "inf",   "nan",
-        "Inf",    "NaN",    "sum",    "min",         "max",    "avg",   "group",
+        "and",    "or",     "unless", "bool",         "offset",  "inf",  "nan",
+        "Inf",    "NaN",    "sum",    "min",          "max",     "avg",  "group",
         "stddev", "stdvar", "count",  "count_values", "bottomk", "topk", "quantile"};
-    static const std::set<std::string_view> labelLists = {"by", "without", "on", "ignoring",
-                                                           "group_left", "group_right"};
+    static const std::set<std::string_view> labelLists = {"by",       "without",    "on",
+                                                          "ignoring", "group_left", "group_right"};
     std::vector<std::string> names;
     std::size_t i = 0;
     auto nextNonSpace = [&](std::size_t from) {
@@ -169,14 +166,18 @@ std::vector<std::string> metricNames(std::string_view expression) {
 }
 
 // Series that Prometheus itself adds for every target.
-bool scrapeSeries(const std::string& name) { return name == "up"; }
+bool scrapeSeries(const std::string& name) {
+    return name == "up";
+}
 
 TEST(PromqlNames, TakesOnlyTheSelectedSeries) {
-    EXPECT_EQ(metricNames("sum by (verdict, reason) (rate(vorn_spoa_decisions_total{instance=~\"$i\"}"
-                          "[$__rate_interval]))"),
-              std::vector<std::string>{"vorn_spoa_decisions_total"});
-    EXPECT_EQ(metricNames("a / ignoring (state) b{state=\"limit\"} > 0.8 and on (instance) c offset 5m"),
-              (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_EQ(
+        metricNames("sum by (verdict, reason) (rate(vorn_spoa_decisions_total{instance=~\"$i\"}"
+                    "[$__rate_interval]))"),
+        std::vector<std::string>{"vorn_spoa_decisions_total"});
+    EXPECT_EQ(
+        metricNames("a / ignoring (state) b{state=\"limit\"} > 0.8 and on (instance) c offset 5m"),
+        (std::vector<std::string>{"a", "b", "c"}));
     EXPECT_EQ(metricNames("time() - x"), std::vector<std::string>{"x"});
 }
 
@@ -197,7 +198,7 @@ void walkExpressions(simdjson::dom::element element, std::vector<std::string>& f
 class Dashboard : public testing::Test {
 protected:
     void SetUp() override {
-        text = readText(VORN_SOURCE_DIR "/deploy/grafana/vorn-spoa.json");
+        text = readTextFile(VORN_SOURCE_DIR "/deploy/grafana/vorn-spoa.json");
         auto error = parser.parse(text).get(root);
         ASSERT_FALSE(error) << "the dashboard is not valid JSON: " << error;
     }
@@ -289,7 +290,7 @@ int namesOnPage(const std::string& rules, std::string_view prefix, const Page& s
 }
 
 TEST(AlertRules, NameOnlyServedMetrics) {
-    std::string rules = readText(VORN_SOURCE_DIR "/deploy/prometheus/vorn-spoa.rules.yml");
+    std::string rules = readTextFile(VORN_SOURCE_DIR "/deploy/prometheus/vorn-spoa.rules.yml");
     ASSERT_FALSE(daemonPage().series.empty());
     ASSERT_FALSE(issuerPage().series.empty());
     EXPECT_GE(namesOnPage(rules, "vorn_spoa_", daemonPage()), 10);
@@ -297,7 +298,7 @@ TEST(AlertRules, NameOnlyServedMetrics) {
 }
 
 void expectEveryFamilyListed(const std::string& manualPath, const Page& served) {
-    std::string manual = readText(manualPath);
+    std::string manual = readTextFile(manualPath);
     ASSERT_FALSE(served.families.empty());
     for (const std::string& family : served.families) {
         const bool listed = manual.find(".It Va " + family + "\n") != std::string::npos ||
@@ -312,6 +313,55 @@ TEST(ManPage, DescribesEveryFamilyOnThePage) {
 
 TEST(ManPage, OfTheGateDescribesEveryFamilyOnItsPage) {
     expectEveryFamilyListed(VORN_SOURCE_DIR "/man/vorn-gate.8", issuerPage());
+}
+
+// Every name beginning with `prefix` in `text` that is not part of a longer
+// name.
+std::set<std::string> namesWithPrefix(const std::string& text, std::string_view prefix) {
+    std::set<std::string> names;
+    for (std::size_t at = text.find(prefix); at != std::string::npos;
+         at = text.find(prefix, at + 1)) {
+        if (at > 0 && isNameChar(text[at - 1])) continue;
+        std::size_t end = at;
+        while (end < text.size() && isNameChar(text[end])) ++end;
+        names.insert(text.substr(at, end - at));
+    }
+    return names;
+}
+
+TEST(ManPage, DescribesOnlyFamiliesThePageHas) {
+    for (const auto& [manual, prefix, served] :
+         {std::tuple{"/man/vorn-spoa.8", "vorn_spoa_", &daemonPage()},
+          std::tuple{"/man/vorn-gate.8", "vorn_gate_", &issuerPage()}}) {
+        ASSERT_FALSE(served->families.empty());
+        for (const std::string& family :
+             namesWithPrefix(readTextFile(VORN_SOURCE_DIR + std::string(manual)), prefix)) {
+            EXPECT_TRUE(served->families.contains(family)) << family << " is not served";
+        }
+    }
+}
+
+// The READMEs' vorn_spoa_ and vorn_gate_ names are metrics or the rc.d
+// scripts' rc.conf variables.
+TEST(Readme, NamesOnlyServedMetrics) {
+    ASSERT_FALSE(page().series.empty());
+    std::set<std::string> variables;
+    for (const char* script : {"/deploy/freebsd/vorn_spoa", "/deploy/freebsd/vorn_gate"}) {
+        for (const char* prefix : {"vorn_spoa_", "vorn_gate_"}) {
+            variables.merge(
+                namesWithPrefix(readTextFile(VORN_SOURCE_DIR + std::string(script)), prefix));
+        }
+    }
+    for (const char* document : {"/README.md", "/deploy/haproxy/README.md"}) {
+        const std::string text = readTextFile(VORN_SOURCE_DIR + std::string(document));
+        for (const char* prefix : {"vorn_spoa_", "vorn_gate_"}) {
+            for (const std::string& name : namesWithPrefix(text, prefix)) {
+                EXPECT_TRUE(page().families.contains(name) || page().series.contains(name) ||
+                            variables.contains(name))
+                    << name << " in " << document << " is neither served nor an rc.conf variable";
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -44,6 +44,7 @@ expect_program "$root/sbin/vorn-gate"
 expect_file "$root/share/man/man8/vorn-gate.8"
 examples="$root/share/vorn-spoa"
 for f in haproxy/haproxy.cfg haproxy/vorn-spoe.conf haproxy/README.md \
+         haproxy/trusted-balancers.lst haproxy/verified-crawlers.map \
          prometheus/vorn-spoa.rules.yml prometheus/vorn-spoa.rules.test.yml \
          grafana/vorn-spoa.json systemd/vorn-spoa.service systemd/vorn-spoa.default \
          systemd/vorn-gate.service systemd/vorn-gate.default; do
@@ -79,11 +80,11 @@ grep -q 'level=error msg="unknown argument: --no-such-option=1"' "$work/err" ||
     fail "unexpected output of the installed daemon: $(cat "$work/err")"
 
 # Every option of the man page is one the daemon knows, and there are
-# sixteen. Each is given a value and followed by an unknown argument, so
+# eighteen. Each is given a value and followed by an unknown argument, so
 # that the run always stops before starting.
 options=$(sed -n 's/^\.Op Fl -\([a-z-]*\) Ns = .*/\1/p' "$source/man/vorn-spoa.8")
 count=$(echo "$options" | wc -w)
-[ "$count" -eq 16 ] || fail "the man page's synopsis has $count options, not 16"
+[ "$count" -eq 18 ] || fail "the man page's synopsis has $count options, not 18"
 for option in $options; do
     "$root/sbin/vorn-spoa" "--$option=@" --zz-unknown 2>"$work/err" && fail "--$option=@ started the daemon"
     if grep -q "unknown argument: --$option=" "$work/err"; then fail "the daemon does not know --$option"; fi

@@ -26,6 +26,7 @@
 #include "support/daemon_process.hpp"
 #include "support/deadline.hpp"
 #include "support/free_tcp_port.hpp"
+#include "support/haproxy_program.hpp"
 #include "support/temp_dir.hpp"
 
 namespace vorn::test {
@@ -67,11 +68,12 @@ Fetched fetch(const std::string& url, const std::vector<std::string>& extra = {}
     return fetched;
 }
 
-class GateThroughHaproxy : public testing::Test {
+class GateThroughHaproxy : public testing::TestWithParam<std::string_view> {
 protected:
     void SetUp() override {
-        if (::access("/usr/sbin/haproxy", X_OK) != 0) GTEST_SKIP() << "haproxy is not installed";
-        ChainOptions options{.haproxyEnvironment = environment()};
+        const HaproxyProgram& program = findHaproxy(GetParam());
+        if (program.path.empty()) GTEST_SKIP() << program.missing;
+        ChainOptions options{.haproxy = program.path, .haproxyEnvironment = environment()};
         if (auto certificate = tlsCertificate()) {
             options.haproxyEnvironment.push_back("VORN_TLS_CERT=" + *certificate);
         }
@@ -162,7 +164,7 @@ std::map<std::string, int> tally(const std::string& output) {
     return counts;
 }
 
-TEST_F(GateThroughHaproxy, TheGateKilledUnderLoadTurnsChallengesIntoTaggedPasses) {
+TEST_P(GateThroughHaproxy, TheGateKilledUnderLoadTurnsChallengesIntoTaggedPasses) {
     EXPECT_EQ(fetch(url(challengedPath)).status, 302);
     std::optional<CommandResult> load;
     std::thread background([&] { load = runCommand(challengedLoad(httpPort, 3000), 60s); });
@@ -208,7 +210,7 @@ TEST_F(GateThroughHaproxy, TheGateKilledUnderLoadTurnsChallengesIntoTaggedPasses
     EXPECT_EQ(fetch(url(challengedPath)).status, 302);
 }
 
-TEST_F(GateThroughHaproxy, TheCookieIsSecureOverHttpsAndNotOverPlainHttp) {
+TEST_P(GateThroughHaproxy, TheCookieIsSecureOverHttpsAndNotOverPlainHttp) {
     const std::string plain = solvedCookie(false);
     EXPECT_TRUE(plain.starts_with("bramble_pass=")) << plain;
     EXPECT_EQ(plain.find("; Secure"), std::string::npos) << plain;
@@ -223,7 +225,7 @@ TEST_F(GateThroughHaproxy, TheCookieIsSecureOverHttpsAndNotOverPlainHttp) {
     EXPECT_EQ(passed.headers["x-vorn-receipt"], "valid");
 }
 
-TEST_F(GateThroughHaproxy, AChunkedAnswerGetsThrough) {
+TEST_P(GateThroughHaproxy, AChunkedAnswerGetsThrough) {
     Fetched page = fetch(url("/.well-known/bramblegate/?return=%2Fo"));
     auto challenge = readGateChallenge(page.body);
     ASSERT_TRUE(challenge) << page.body;
@@ -266,7 +268,7 @@ bool closedWithin(int fd, Millis wait) {
 
 // HAProxy accepts on two listeners here (the test gives the IPv6 one the
 // IPv4 address), so which of the 72 it refuses is not the last 8.
-TEST_F(LimitedSource, OneSourceHoldsAtMost64ConnectionsEachForFiveSecondsIdle) {
+TEST_P(LimitedSource, OneSourceHoldsAtMost64ConnectionsEachForFiveSecondsIdle) {
     std::vector<int> held;
     for (int i = 0; i < 72; ++i) held.push_back(connectTo(httpPort));
     std::this_thread::sleep_for(500ms);
@@ -288,7 +290,7 @@ TEST_F(LimitedSource, OneSourceHoldsAtMost64ConnectionsEachForFiveSecondsIdle) {
     }
 }
 
-TEST_F(LimitedSource, OneSourceGetsSixtyRequestsToTheGateInTenSeconds) {
+TEST_P(LimitedSource, OneSourceGetsSixtyRequestsToTheGateInTenSeconds) {
     int served = 0;
     int limited = 0;
     for (int i = 0; i < 70; ++i) {
@@ -300,6 +302,10 @@ TEST_F(LimitedSource, OneSourceGetsSixtyRequestsToTheGateInTenSeconds) {
     EXPECT_EQ(limited, 10);
     EXPECT_EQ(fetch(url("/")).status, 200) << "the forge is not limited by the gate's rate";
 }
+
+INSTANTIATE_TEST_SUITE_P(Debian, GateThroughHaproxy, testing::ValuesIn(haproxySeries),
+                         haproxyRowName);
+INSTANTIATE_TEST_SUITE_P(Debian, LimitedSource, testing::ValuesIn(haproxySeries), haproxyRowName);
 
 }  // namespace
 }  // namespace vorn::test

@@ -50,6 +50,8 @@ void expectSameSettings(const Settings& actual, const Settings& expected) {
     EXPECT_EQ(actual.socketPath, expected.socketPath);
     EXPECT_EQ(actual.metricsAddress, expected.metricsAddress);
     EXPECT_EQ(actual.verifyThreads, expected.verifyThreads);
+    EXPECT_EQ(actual.site.domain, expected.site.domain);
+    EXPECT_EQ(actual.site.sessionCookie, expected.site.sessionCookie);
 }
 
 // The row's name and whether the command line is taken: "VerifyThreadsHexRefused".
@@ -455,6 +457,102 @@ INSTANTIATE_TEST_SUITE_P(
             {"--receipt-max-ips=300"},
             nullptr,
             "--receipt-max-ips=300: expected 1 to 7"}),
+    rowName);
+
+const std::string label63 = std::string(63, 'a');
+const std::string domain253 = label63 + "." + label63 + "." + label63 + "." + std::string(61, 'b');
+const std::string siteDomain253 = "--site-domain=" + domain253;
+const std::string siteDomain254 = siteDomain253 + "b";
+const std::string siteDomainLabel64 = "--site-domain=" + label63 + "a.org";
+constexpr std::string_view domainExpected =
+    ": expected a domain name: dot-separated labels of a-z, 0-9 and -";
+constexpr std::string_view cookieExpected =
+    ": expected a cookie name (an RFC 6265 token) other than bramble_pass";
+
+INSTANTIATE_TEST_SUITE_P(
+    Site, CommandLine,
+    testing::Values(Row{"SiteDomain",
+                        {"--site-domain=git.example.org"},
+                        [](Settings& s) { s.site.domain = "git.example.org"; },
+                        ""},
+                    Row{"SiteDomainOneLabelWithDigitsAndHyphens",
+                        {"--site-domain=git-01"},
+                        [](Settings& s) { s.site.domain = "git-01"; },
+                        ""},
+                    Row{"SiteDomainOf253Bytes",
+                        {siteDomain253.c_str()},
+                        [](Settings& s) {
+                            s.site.domain = std::string_view(siteDomain253).substr(14);
+                        },
+                        ""},
+                    Row{"SiteDomainOf254Bytes",
+                        {siteDomain254.c_str()},
+                        nullptr,
+                        siteDomain254 + std::string(domainExpected)},
+                    Row{"SiteDomainLabelOf64Bytes",
+                        {siteDomainLabel64.c_str()},
+                        nullptr,
+                        siteDomainLabel64 + std::string(domainExpected)},
+                    Row{"SiteDomainEmpty",
+                        {"--site-domain="},
+                        nullptr,
+                        "--site-domain=" + std::string(domainExpected)},
+                    Row{"SiteDomainUpperCase",
+                        {"--site-domain=Git.example.org"},
+                        nullptr,
+                        "--site-domain=Git.example.org" + std::string(domainExpected)},
+                    Row{"SiteDomainEmptyLabel",
+                        {"--site-domain=git..org"},
+                        nullptr,
+                        "--site-domain=git..org" + std::string(domainExpected)},
+                    Row{"SiteDomainTrailingDot",
+                        {"--site-domain=git.org."},
+                        nullptr,
+                        "--site-domain=git.org." + std::string(domainExpected)},
+                    Row{"SiteDomainWithPort",
+                        {"--site-domain=git.org:443"},
+                        nullptr,
+                        "--site-domain=git.org:443" + std::string(domainExpected)},
+                    Row{"SiteDomainUnderscore",
+                        {"--site-domain=x_y.org"},
+                        nullptr,
+                        "--site-domain=x_y.org" + std::string(domainExpected)},
+                    Row{"SessionCookie",
+                        {"--session-cookie=i_like_gitea"},
+                        [](Settings& s) { s.site.sessionCookie = "i_like_gitea"; },
+                        ""},
+                    Row{"SessionCookieOfTokenPunctuation",
+                        {"--session-cookie=a!#$%&'*+-.^_`|~9"},
+                        [](Settings& s) { s.site.sessionCookie = "a!#$%&'*+-.^_`|~9"; },
+                        ""},
+                    Row{"SessionCookieEmpty",
+                        {"--session-cookie="},
+                        nullptr,
+                        "--session-cookie=" + std::string(cookieExpected)},
+                    Row{"SessionCookieWithEquals",
+                        {"--session-cookie=a=b"},
+                        nullptr,
+                        "--session-cookie=a=b" + std::string(cookieExpected)},
+                    Row{"SessionCookieWithSemicolon",
+                        {"--session-cookie=a;b"},
+                        nullptr,
+                        "--session-cookie=a;b" + std::string(cookieExpected)},
+                    Row{"SessionCookieWithSpace",
+                        {"--session-cookie=a b"},
+                        nullptr,
+                        "--session-cookie=a b" + std::string(cookieExpected)},
+                    Row{"SessionCookieWithQuote",
+                        {"--session-cookie=\"a\""},
+                        nullptr,
+                        "--session-cookie=\"a\"" + std::string(cookieExpected)},
+                    Row{"SessionCookieNonAscii",
+                        {"--session-cookie=caf\xc3\xa9"},
+                        nullptr,
+                        "--session-cookie=caf\xc3\xa9" + std::string(cookieExpected)},
+                    Row{"SessionCookieIsThePassCookie",
+                        {"--session-cookie=bramble_pass"},
+                        nullptr,
+                        "--session-cookie=bramble_pass" + std::string(cookieExpected)}),
     rowName);
 
 TEST(CommandLine, TextFieldsViewTheArguments) {

@@ -80,6 +80,26 @@ TEST(Startup, PrintsTheSummaryWithOptions) {
               "address memory 1 MiB: up to 5958 distinct addresses in each of 11 path classes");
 }
 
+TEST(Startup, NamesTheSiteAfterTheSummaryWhenItIsNotTheBuiltInOne) {
+    for (const std::vector<std::string>& site :
+         {std::vector<std::string>{"--site-domain=git.example.org"},
+          std::vector<std::string>{"--session-cookie=i_like_gitea"}}) {
+        RunningAgent agent(site);
+        ASSERT_TRUE(agent.ready());
+        std::vector<std::string> messages = agent.messages();
+        ASSERT_EQ(messages.size(), 9u) << agent.process().linesText();
+        EXPECT_TRUE(messages[2].starts_with("meter level from the backend queue: "));
+        EXPECT_EQ(messages[3], site[0].starts_with("--site-domain")
+                                   ? "site git.example.org, session cookie " VORN_SESSION_COOKIE
+                                   : "site " VORN_SITE_DOMAIN ", session cookie i_like_gitea");
+    }
+    // The built-in names given again change nothing.
+    RunningAgent agent(
+        {"--site-domain=" VORN_SITE_DOMAIN, "--session-cookie=" VORN_SESSION_COOKIE});
+    ASSERT_TRUE(agent.ready());
+    EXPECT_EQ(agent.messages().size(), 8u) << agent.process().linesText();
+}
+
 TEST(Startup, ABadArgumentPrintsExactlyTwoErrorLinesAndExitsWithOne) {
     TempDir directory;
     DaemonProcess process({"--socket=" + directory.file("agent.sock"), "--verify-threads=0"});

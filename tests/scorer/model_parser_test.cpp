@@ -11,10 +11,15 @@ namespace {
 // A model of `n` features named f0, f1, ... with neutral values.
 std::string neutralModel(std::size_t n) {
     std::string names, numbers;
+    // Appended piece by piece: "," + std::string(...) trips g++ 12's
+    // -Wrestrict false positive in optimised builds.
     for (std::size_t i = 0; i < n; ++i) {
-        const char* comma = i == 0 ? "" : ",";
-        names += comma + std::string("\"f") + std::to_string(i) + "\"";
-        numbers += comma + std::string("0.0");
+        if (i > 0) {
+            names += ',';
+            numbers += ',';
+        }
+        names.append("\"f").append(std::to_string(i)).append("\"");
+        numbers.append("0.0");
     }
     return R"({"feature_names":[)" + names + R"(],"mean":[)" + numbers + R"(],"scale":[)" +
            numbers + R"(],"coef":[)" + numbers + R"(],"intercept":0.0})";

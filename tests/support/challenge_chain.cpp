@@ -30,7 +30,7 @@ ChallengeChain::ChallengeChain(const ChainOptions& options)
                         "VORN_GATE_ADDR=" + gate_->address()},
         // HAProxy writes its traffic log to standard output.
         .prefix = {"sh", "-c", "exec \"$0\" \"$@\" >/dev/null"},
-        .program = "/usr/sbin/haproxy"};
+        .program = options.haproxy};
     launch.environment.insert(launch.environment.end(), options.haproxyEnvironment.begin(),
                               options.haproxyEnvironment.end());
     haproxy_ = std::make_unique<DaemonProcess>(

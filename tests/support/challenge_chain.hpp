@@ -13,6 +13,8 @@
 namespace vorn::test {
 
 struct ChainOptions {
+    // The HAProxy to run (findHaproxy gives each series Debian ships).
+    std::string haproxy = "/usr/sbin/haproxy";
     // NAME=VALUE settings for HAProxy beyond the addresses (limits, TLS).
     std::vector<std::string> haproxyEnvironment{};
     // The HAProxy configuration; the example's by default.
@@ -24,7 +26,7 @@ struct ChainOptions {
 // The whole challenge chain on loopback: vorn-gate with a key of its own,
 // the agent with challenges on and the gate's public key, and HAProxy in
 // front of both on free ports, waited for until its health checks have
-// found the agent and the gate. Needs /usr/sbin/haproxy.
+// found the agent and the gate.
 class ChallengeChain {
 public:
     explicit ChallengeChain(const ChainOptions& options = {});

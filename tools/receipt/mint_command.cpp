@@ -8,6 +8,7 @@
 #include <string>
 
 #include "commands.hpp"
+#include "common/decimal.hpp"
 #include "token/key_id.hpp"
 #include "token/private_key_file.hpp"
 #include "token/receipt.hpp"
@@ -31,13 +32,10 @@ Result<std::int64_t> parseTtl(std::string_view text) {
 // The difficulty as a JSON number: finite, in the shortest spelling that
 // reads back as the same double.
 Result<std::string> diffJson(std::string_view text) {
-    double diff = 0;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), diff);
-    if (ec != std::errc{} || end != text.data() + text.size() || !std::isfinite(diff)) {
-        return std::unexpected("--diff must be a finite number");
-    }
+    auto diff = parseDecimal(text, std::chars_format::general);
+    if (!diff || !std::isfinite(*diff)) return std::unexpected("--diff must be a finite number");
     std::array<char, 32> digits{};
-    auto written = std::to_chars(digits.data(), digits.data() + digits.size(), diff);
+    auto written = std::to_chars(digits.data(), digits.data() + digits.size(), *diff);
     return std::string(digits.data(), written.ptr);
 }
 
