@@ -12,7 +12,7 @@ if(NOT VORN_CLANG_CHECK)
 endif()
 
 add_custom_target(clang_check)
-foreach(dir "${CMAKE_SOURCE_DIR}" "${CMAKE_SOURCE_DIR}/gate" "${CMAKE_SOURCE_DIR}/tools/receipt")
+foreach(dir "${CMAKE_SOURCE_DIR}" "${CMAKE_SOURCE_DIR}/src/gate" "${CMAKE_SOURCE_DIR}/tools/receipt")
   get_property(targets DIRECTORY "${dir}" PROPERTY BUILDSYSTEM_TARGETS)
   foreach(target ${targets})
     get_target_property(type ${target} TYPE)
