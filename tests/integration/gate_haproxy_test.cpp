@@ -23,6 +23,7 @@
 
 #include "support/challenge_chain.hpp"
 #include "support/command.hpp"
+#include "support/curl_fetch.hpp"
 #include "support/daemon_process.hpp"
 #include "support/deadline.hpp"
 #include "support/free_tcp_port.hpp"
@@ -35,38 +36,6 @@ namespace {
 using namespace std::chrono_literals;
 
 const std::string challengedPath = "/owner/repo/commit/0123abc";
-
-struct Fetched {
-    int status = 0;
-    std::map<std::string, std::string> headers;  // lower-case names
-    std::string body;
-};
-
-// One request with curl (-k: the test's certificate is its own).
-Fetched fetch(const std::string& url, const std::vector<std::string>& extra = {}) {
-    std::vector<std::string> command = {"curl", "-s", "-k", "--max-time", "10", "-D", "-"};
-    command.insert(command.end(), extra.begin(), extra.end());
-    command.push_back(url);
-    auto result = runCommand(command, 15s);
-    Fetched fetched;
-    if (!result) return fetched;
-    const std::string& out = result->output;
-    const std::size_t headEnd = out.find("\r\n\r\n");
-    std::istringstream lines(out.substr(0, headEnd));
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.starts_with("HTTP/")) {
-            fetched.status = std::stoi(line.substr(line.find(' ') + 1, 3));
-        } else if (auto colon = line.find(": "); colon != std::string::npos) {
-            std::string name = line.substr(0, colon);
-            for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            fetched.headers[name] = line.substr(colon + 2);
-        }
-    }
-    if (headEnd != std::string::npos) fetched.body = out.substr(headEnd + 4);
-    return fetched;
-}
 
 class GateThroughHaproxy : public testing::TestWithParam<std::string_view> {
 protected:
@@ -116,13 +85,13 @@ protected:
     // The receipt cookie a solved challenge gets over HTTP or HTTPS: its
     // Set-Cookie value, empty when there is none.
     std::string solvedCookie(bool https) {
-        Fetched page = fetch(url("/.well-known/bramblegate/?return=%2Fo", https));
+        Fetched page = curlFetch(url("/.well-known/bramblegate/?return=%2Fo", https));
         EXPECT_EQ(page.status, 200) << page.body;
         auto challenge = readGateChallenge(page.body);
         if (!challenge) return "";
-        Fetched answered =
-            fetch(url("/.well-known/bramblegate/answer", https),
-                  {"--data-raw", gateAnswerBody(*challenge, solveGateChallenge(*challenge), "/o")});
+        Fetched answered = curlFetch(
+            url("/.well-known/bramblegate/answer", https),
+            {"--data-raw", gateAnswerBody(*challenge, solveGateChallenge(*challenge), "/o")});
         EXPECT_EQ(answered.status, 303) << answered.body;
         return answered.headers["set-cookie"];
     }
@@ -165,7 +134,7 @@ std::map<std::string, int> tally(const std::string& output) {
 }
 
 TEST_P(GateThroughHaproxy, TheGateKilledUnderLoadTurnsChallengesIntoTaggedPasses) {
-    EXPECT_EQ(fetch(url(challengedPath)).status, 302);
+    EXPECT_EQ(curlFetch(url(challengedPath)).status, 302);
     std::optional<CommandResult> load;
     std::thread background([&] { load = runCommand(challengedLoad(httpPort, 3000), 60s); });
     std::this_thread::sleep_for(500ms);
@@ -195,7 +164,7 @@ TEST_P(GateThroughHaproxy, TheGateKilledUnderLoadTurnsChallengesIntoTaggedPasses
     }
     EXPECT_EQ(total, 3000);
     EXPECT_GT(counts.count("302  "), 0u);
-    Fetched passed = fetch(url(challengedPath));
+    Fetched passed = curlFetch(url(challengedPath));
     EXPECT_EQ(passed.status, 200);
     EXPECT_NE(passed.body.find("x-vorn-verdict=challenge"), std::string::npos) << passed.body;
     EXPECT_NE(passed.body.find("x-vorn-gate=down"), std::string::npos) << passed.body;
@@ -207,7 +176,7 @@ TEST_P(GateThroughHaproxy, TheGateKilledUnderLoadTurnsChallengesIntoTaggedPasses
     ASSERT_TRUE(next.waitForLine("metrics off")) << next.linesText();
     ASSERT_TRUE(haproxy().waitForLine("Server bramblegate/gate1 is UP", 10s))
         << haproxy().linesText();
-    EXPECT_EQ(fetch(url(challengedPath)).status, 302);
+    EXPECT_EQ(curlFetch(url(challengedPath)).status, 302);
 }
 
 TEST_P(GateThroughHaproxy, TheCookieIsSecureOverHttpsAndNotOverPlainHttp) {
@@ -220,18 +189,19 @@ TEST_P(GateThroughHaproxy, TheCookieIsSecureOverHttpsAndNotOverPlainHttp) {
     EXPECT_NE(secure.find("; Secure"), std::string::npos) << secure;
     // And the receipt gets the visitor through over HTTPS.
     const std::string token = secure.substr(0, secure.find(';'));
-    Fetched passed = fetch(url(challengedPath, true), {"-H", "Cookie: " + token});
+    Fetched passed = curlFetch(url(challengedPath, true), {"-H", "Cookie: " + token});
     EXPECT_EQ(passed.status, 200);
     EXPECT_EQ(passed.headers["x-vorn-receipt"], "valid");
 }
 
 TEST_P(GateThroughHaproxy, AChunkedAnswerGetsThrough) {
-    Fetched page = fetch(url("/.well-known/bramblegate/?return=%2Fo"));
+    Fetched page = curlFetch(url("/.well-known/bramblegate/?return=%2Fo"));
     auto challenge = readGateChallenge(page.body);
     ASSERT_TRUE(challenge) << page.body;
-    Fetched answered = fetch(url("/.well-known/bramblegate/answer"),
-                             {"-H", "Transfer-Encoding: chunked", "--data-raw",
-                              gateAnswerBody(*challenge, solveGateChallenge(*challenge), "/o")});
+    Fetched answered =
+        curlFetch(url("/.well-known/bramblegate/answer"),
+                  {"-H", "Transfer-Encoding: chunked", "--data-raw",
+                   gateAnswerBody(*challenge, solveGateChallenge(*challenge), "/o")});
     EXPECT_EQ(answered.status, 303) << answered.body;
     EXPECT_TRUE(answered.headers["set-cookie"].starts_with("bramble_pass="));
 }
@@ -294,13 +264,13 @@ TEST_P(LimitedSource, OneSourceGetsSixtyRequestsToTheGateInTenSeconds) {
     int served = 0;
     int limited = 0;
     for (int i = 0; i < 70; ++i) {
-        const int status = fetch(url("/.well-known/bramblegate/health")).status;
+        const int status = curlFetch(url("/.well-known/bramblegate/health")).status;
         if (status == 200) ++served;
         if (status == 429) ++limited;
     }
     EXPECT_EQ(served, 60);
     EXPECT_EQ(limited, 10);
-    EXPECT_EQ(fetch(url("/")).status, 200) << "the forge is not limited by the gate's rate";
+    EXPECT_EQ(curlFetch(url("/")).status, 200) << "the forge is not limited by the gate's rate";
 }
 
 INSTANTIATE_TEST_SUITE_P(Debian, GateThroughHaproxy, testing::ValuesIn(haproxySeries),

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "support/command.hpp"
+#include "support/curl_fetch.hpp"
 #include "support/daemon_process.hpp"
 #include "support/free_tcp_port.hpp"
 #include "support/haproxy_program.hpp"
@@ -43,11 +44,6 @@ bool ipv6Loopback() {
     ::close(fd);
     return bound;
 }
-
-struct Response {
-    int status = 0;
-    std::map<std::string, std::string> headers;  // lower-case names
-};
 
 class BehindHaproxy : public testing::TestWithParam<std::string_view> {
 protected:
@@ -86,36 +82,12 @@ protected:
     virtual std::string configFolder() { return VORN_SOURCE_DIR "/deploy/haproxy"; }
 
     // A GET through HAProxy, from the loopback address `source` when given.
-    Response get(const std::string& host, const std::string& path,
-                 const std::vector<std::string>& headers = {}, const std::string& source = {}) {
-        std::vector<std::string> command = {"curl", "-s",        "-g", "--max-time", "5",
-                                            "-o",   "/dev/null", "-D", "-"};
-        if (!source.empty()) {
-            command.push_back("--interface");
-            command.push_back(source);
-        }
-        for (const std::string& header : headers) {
-            command.push_back("-H");
-            command.push_back(header);
-        }
-        command.push_back("http://" + host + ":" + std::to_string(httpPort) + path);
-        auto result = runCommand(command, 10s);
-        Response response;
-        if (!result) return response;
-        std::istringstream lines(result->output);
-        std::string line;
-        while (std::getline(lines, line)) {
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            if (line.starts_with("HTTP/")) {
-                response.status = std::stoi(line.substr(line.find(' ') + 1, 3));
-            } else if (auto colon = line.find(": "); colon != std::string::npos) {
-                std::string name = line.substr(0, colon);
-                for (char& c : name)
-                    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-                response.headers[name] = line.substr(colon + 2);
-            }
-        }
-        return response;
+    Fetched get(const std::string& host, const std::string& path,
+                const std::vector<std::string>& headers = {}, const std::string& source = {}) {
+        std::vector<std::string> extra = {"-o", "/dev/null"};
+        if (!source.empty()) extra.insert(extra.end(), {"--interface", source});
+        for (const std::string& header : headers) extra.insert(extra.end(), {"-H", header});
+        return curlFetch("http://" + host + ":" + std::to_string(httpPort) + path, extra);
     }
 
     std::unique_ptr<RunningAgent> agent;
@@ -126,28 +98,28 @@ protected:
 };
 
 TEST_P(BehindHaproxy, VerdictsArriveAsResponseHeaders) {
-    Response page = get("127.0.0.1", "/owner/repo");
+    Fetched page = get("127.0.0.1", "/owner/repo");
     EXPECT_EQ(page.status, 200);
     EXPECT_EQ(page.headers["x-vorn-verdict"], "pass");
 
     // The shipped list of trusted balancers is empty: nobody may name the
     // client.
-    Response commit =
+    Fetched commit =
         get("127.0.0.1", "/owner/repo/commit/0123abc?x=1", {"X-Forwarded-For: 203.0.113.9"});
     EXPECT_EQ(commit.status, 200);
     EXPECT_EQ(commit.headers["x-vorn-verdict"], "watch");
 
-    Response bogus = get("127.0.0.1", "/owner/repo/commit/0123456789abcdef0123");
+    Fetched bogus = get("127.0.0.1", "/owner/repo/commit/0123456789abcdef0123");
     EXPECT_EQ(bogus.status, 403);
     EXPECT_EQ(bogus.headers["x-vorn-verdict"], "trap");
 
-    Response referer = get("127.0.0.1", "/owner/repo/actions/runs/5",
-                           {std::string("Referer: https://") + VORN_SITE_DOMAIN + "/"});
+    Fetched referer = get("127.0.0.1", "/owner/repo/actions/runs/5",
+                          {std::string("Referer: https://") + VORN_SITE_DOMAIN + "/"});
     EXPECT_EQ(referer.status, 403);
 
     // The challenge issuer answers with its page, HAProxy adds the agent's
     // verdict and difficulty.
-    Response gateway = get("127.0.0.1", "/.well-known/bramblegate/?return=/x");
+    Fetched gateway = get("127.0.0.1", "/.well-known/bramblegate/?return=/x");
     EXPECT_EQ(gateway.status, 200);
     EXPECT_EQ(gateway.headers["x-vorn-verdict"], "pass");
     EXPECT_EQ(gateway.headers["x-vorn-difficulty"], "0.0001220703125");
@@ -166,7 +138,7 @@ TEST_P(BehindHaproxy, VerdictsArriveAsResponseHeaders) {
 
 TEST_P(BehindHaproxy, Ipv6ClientsAreJudgedWithTheirAddress) {
     if (!hasIpv6) GTEST_SKIP() << "no IPv6 loopback";
-    Response commit = get("[::1]", "/owner/repo/commit/0123abc");
+    Fetched commit = get("[::1]", "/owner/repo/commit/0123abc");
     EXPECT_EQ(commit.status, 200);
     EXPECT_EQ(commit.headers["x-vorn-verdict"], "watch");
     EXPECT_TRUE(agent->process().waitForLine(" event=verdict ip=0:0:0:0:0:0:0:1 verdict=watch"));
@@ -176,7 +148,7 @@ TEST_P(BehindHaproxy, TheSiteStaysReachableWhenTheAgentIsGone) {
     ASSERT_EQ(get("127.0.0.1", "/").headers["x-vorn-verdict"], "pass");
     agent->process().sendSignal(SIGKILL);
     ASSERT_TRUE(agent->process().waitExit().has_value());
-    Response response = get("127.0.0.1", "/owner/repo/commit/0123456789abcdef0123");
+    Fetched response = get("127.0.0.1", "/owner/repo/commit/0123456789abcdef0123");
     EXPECT_EQ(response.status, 200) << "forwarded without a verdict";
     EXPECT_EQ(response.headers.count("x-vorn-verdict"), 0u);
     // Until the health check marks the agent DOWN (2 from then on), 2.6 and
@@ -283,12 +255,12 @@ TEST_P(ListsBehindHaproxy, OnlyATrustedBalancerNamesTheClient) {
 
 TEST_P(ListsBehindHaproxy, AVerifiedCrawlerIsForwardedWithoutAskingTheAgent) {
     const std::string bogus = "/owner/repo/commit/0123456789abcdef0123";
-    Response crawler = get("127.0.0.1", bogus, {}, "127.0.0.2");
+    Fetched crawler = get("127.0.0.1", bogus, {}, "127.0.0.2");
     EXPECT_EQ(crawler.status, 200);
     EXPECT_EQ(crawler.headers.count("x-vorn-verdict"), 0u);
     EXPECT_EQ(crawler.headers.count("x-vorn-error"), 0u);
     EXPECT_EQ(crawler.headers["x-vorn-crawler"], "testbot");
-    Response other = get("127.0.0.1", bogus, {}, "127.0.0.3");
+    Fetched other = get("127.0.0.1", bogus, {}, "127.0.0.3");
     EXPECT_EQ(other.status, 403);
     EXPECT_EQ(other.headers.count("x-vorn-crawler"), 0u);
     EXPECT_EQ(agent->metric("vorn_spoa_decisions_total{verdict=\"trap\",class=\"expensive\","
@@ -312,7 +284,7 @@ protected:
 
 TEST_P(ChallengedBehindHaproxy, AChallengedRequestPassesWithAReceiptMintedForTheSite) {
     const std::string path = "/owner/repo/commit/0123abc";
-    Response challenged = get("127.0.0.1", path);
+    Fetched challenged = get("127.0.0.1", path);
     EXPECT_EQ(challenged.status, 302);
     EXPECT_EQ(challenged.headers["x-vorn-verdict"], "challenge");
 
@@ -323,7 +295,7 @@ TEST_P(ChallengedBehindHaproxy, AChallengedRequestPassesWithAReceiptMintedForThe
     std::string token = minted->output;
     while (!token.empty() && token.back() == '\n') token.pop_back();
     for (int i = 0; i < 2; ++i) {
-        Response passed = get("127.0.0.1", path, {"Cookie: bramble_pass=" + token});
+        Fetched passed = get("127.0.0.1", path, {"Cookie: bramble_pass=" + token});
         EXPECT_EQ(passed.status, 200) << "request " << i;
         EXPECT_EQ(passed.headers["x-vorn-verdict"], "pass");
         EXPECT_EQ(passed.headers["x-vorn-receipt"], "valid");
