@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -105,23 +107,18 @@ std::string notifyFrame(std::uint64_t frameId) {
     return test::notify(1, frameId, {{"vorn-check", {}}});
 }
 
-// One thing that happens to the connection, in order.
-enum class Step : std::uint8_t {
-    notifyOne,    // NOTIFY 1 arrives (and is handled unless input is paused)
-    notifyTwo,    // NOTIFY 2 arrives behind it
-    answerSlot7,  // the decision answers slot 7: trap
-    noRoom,       // the output has no room for a reply
-    room,         // room again, and the handler is called
-    closeIt,      // the connection closes
-};
-
+// A row's script and steps are words. The decision answers each NOTIFY with
+// the next script word: "park" parks it in slot 7, "pass" or "watch" answers
+// at once. Steps: "1" and "2", NOTIFY 1 or 2 arrives (and is handled unless
+// input is paused); "answer", slot 7 is answered trap; "full", the output
+// has no room; "room", it has again and the handler is called; "close".
 struct ParkRow {
     std::string name;
-    std::deque<NotifyReply> script;
-    std::vector<Step> steps;
-    std::vector<std::pair<std::uint64_t, std::string>> acks;
-    std::vector<Verdict> repliedWith;
-    std::vector<std::uint16_t> forgotten;
+    std::string script;
+    std::string steps;
+    std::string acks;     // "frame-id:verdict" words, in the order sent
+    std::string replied;  // verdicts the decision heard were appended
+    bool forgotten;       // the decision was told slot 7 is gone
     bool pausedAtEnd;
 };
 
@@ -129,100 +126,66 @@ void PrintTo(const ParkRow& row, std::ostream* out) {
     *out << row.name;
 }
 
+std::vector<std::string> words(const std::string& text) {
+    std::istringstream in(text);
+    return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
+}
+
 class Parking : public testing::TestWithParam<ParkRow> {};
 
 TEST_P(Parking, KeepsTheOrderAndTellsTheDecision) {
     const ParkRow& row = GetParam();
     Harness harness;
-    harness.decision.script = row.script;
+    for (const std::string& word : words(row.script)) {
+        harness.decision.script.push_back(word == "park"   ? parkedIn(7)
+                                          : word == "pass" ? answer(Verdict::pass)
+                                                           : answer(Verdict::watch));
+    }
     FakeConnection& connection = harness.connection;
-    for (Step step : row.steps) {
-        switch (step) {
-            case Step::notifyOne:
-            case Step::notifyTwo:
-                connection.in += notifyFrame(step == Step::notifyOne ? 1 : 2);
-                if (!connection.paused) harness.handler.onInput(connection);
-                break;
-            case Step::answerSlot7:
-                harness.handler.answerParked(7, answer(Verdict::trap));
-                break;
-            case Step::noRoom:
-                connection.room = false;
-                break;
-            case Step::room:
-                connection.room = true;
-                harness.handler.onInput(connection);
-                break;
-            case Step::closeIt:
-                harness.handler.onClosed(connection.word);
-                break;
+    for (const std::string& step : words(row.steps)) {
+        if (step == "1" || step == "2") {
+            connection.in += notifyFrame(std::stoull(step));
+            if (!connection.paused) harness.handler.onInput(connection);
+        } else if (step == "answer") {
+            harness.handler.answerParked(7, answer(Verdict::trap));
+        } else if (step == "full" || step == "room") {
+            connection.room = step == "room";
+            if (connection.room) harness.handler.onInput(connection);
+        } else {
+            harness.handler.onClosed(connection.word);
         }
     }
-    EXPECT_EQ(harness.acks(), row.acks);
-    EXPECT_EQ(harness.decision.repliedWith, row.repliedWith);
-    EXPECT_EQ(harness.decision.forgotten, row.forgotten);
+    std::string acks;
+    for (const auto& [frameId, verdict] : harness.acks()) {
+        acks += (acks.empty() ? "" : " ") + std::to_string(frameId) + ":" + verdict;
+    }
+    std::string replied;
+    for (Verdict verdict : harness.decision.repliedWith) {
+        replied += (replied.empty() ? "" : " ") + std::string(verdictName(verdict));
+    }
+    EXPECT_EQ(acks, row.acks);
+    EXPECT_EQ(replied, row.replied);
+    EXPECT_EQ(harness.decision.forgotten,
+              row.forgotten ? std::vector<std::uint16_t>{7} : std::vector<std::uint16_t>{});
     EXPECT_EQ(connection.paused, row.pausedAtEnd);
     EXPECT_FALSE(connection.closed);
 }
 
-using enum Step;
-const Verdict pass = Verdict::pass;
-const Verdict trap = Verdict::trap;
-const Verdict watch = Verdict::watch;
-
-INSTANTIATE_TEST_SUITE_P(Notifies, Parking,
-                         testing::Values(ParkRow{"DirectAnswerIsRepliedAtOnce",
-                                                 {answer(pass)},
-                                                 {notifyOne},
-                                                 {{1, "pass"}},
-                                                 {pass},
-                                                 {},
-                                                 false},
-                                         ParkRow{"ParkedNotifyHoldsTheNextOneBack",
-                                                 {parkedIn(7), answer(watch)},
-                                                 {notifyOne, notifyTwo},
-                                                 {},
-                                                 {},
-                                                 {},
-                                                 true},
-                                         ParkRow{"AnswerGoesOutBeforeTheFramesBehindIt",
-                                                 {parkedIn(7), answer(watch)},
-                                                 {notifyOne, notifyTwo, answerSlot7},
-                                                 {{1, "trap"}, {2, "watch"}},
-                                                 {trap, watch},
-                                                 {},
-                                                 false},
-                                         ParkRow{"AnswerWaitsForRoomThenLeadsTheWay",
-                                                 {parkedIn(7), answer(watch)},
-                                                 {notifyOne, notifyTwo, noRoom, answerSlot7, room},
-                                                 {{1, "trap"}, {2, "watch"}},
-                                                 {trap, watch},
-                                                 {},
-                                                 false},
-                                         ParkRow{"CloseWhileCheckingForgetsTheSlot",
-                                                 {parkedIn(7)},
-                                                 {notifyOne, closeIt},
-                                                 {},
-                                                 {},
-                                                 {7},
-                                                 true},
-                                         ParkRow{"CloseWhileTheAnswerWaitsForRoomForgetsTheSlot",
-                                                 {parkedIn(7)},
-                                                 {notifyOne, noRoom, answerSlot7, closeIt},
-                                                 {},
-                                                 {},
-                                                 {7},
-                                                 false},
-                                         ParkRow{"SlotIsFreeAgainAfterItsAnswer",
-                                                 {parkedIn(7), parkedIn(7)},
-                                                 {notifyOne, answerSlot7, notifyTwo, answerSlot7},
-                                                 {{1, "trap"}, {2, "trap"}},
-                                                 {trap, trap},
-                                                 {},
-                                                 false}),
-                         [](const testing::TestParamInfo<ParkRow>& info) {
-                             return info.param.name;
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Notifies, Parking,
+    testing::Values(
+        ParkRow{"DirectAnswerIsRepliedAtOnce", "pass", "1", "1:pass", "pass", false, false},
+        ParkRow{"ParkedNotifyHoldsTheNextOneBack", "park watch", "1 2", "", "", false, true},
+        ParkRow{"AnswerGoesOutBeforeTheFramesBehindIt", "park watch", "1 2 answer",
+                "1:trap 2:watch", "trap watch", false, false},
+        ParkRow{"AnswerWaitsForRoomThenLeadsTheWay", "park watch", "1 2 full answer room",
+                "1:trap 2:watch", "trap watch", false, false},
+        ParkRow{"CloseWhileCheckingForgetsTheSlot", "park", "1 close", "", "", true, true},
+        ParkRow{"CloseWhileTheAnswerWaitsForRoomForgetsTheSlot", "park", "1 full answer close", "",
+                "", true, false},
+        ParkRow{"SlotIsFreeAgainAfterItsAnswer", "park park", "1 answer 2 answer", "1:trap 2:trap",
+                "trap trap", false, false}),
+    [](const testing::TestParamInfo<ParkRow>& info) { return info.param.name; });
 
 TEST(SpopHandler, AParkedConnectionCarriesItsSlotAsItsContext) {
     Harness harness;
@@ -231,7 +194,7 @@ TEST(SpopHandler, AParkedConnectionCarriesItsSlotAsItsContext) {
     harness.handler.onInput(harness.connection);
     EXPECT_EQ(harness.connection.word, 1024u);
     EXPECT_TRUE(harness.connection.in.empty()) << "the parked frame is consumed";
-    harness.handler.answerParked(1023, answer(pass));
+    harness.handler.answerParked(1023, answer(Verdict::pass));
     EXPECT_EQ(harness.connection.word, 0u);
     harness.handler.onClosed(harness.connection.word);
     EXPECT_TRUE(harness.decision.forgotten.empty());
