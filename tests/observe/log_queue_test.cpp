@@ -4,9 +4,9 @@
 
 #include <chrono>
 #include <future>
-#include <ostream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "observe/log_line.hpp"
@@ -106,62 +106,40 @@ TEST(LogQueue, FullRingRefusesAndStopDrainsEverythingQueued) {
     EXPECT_FALSE(queue.push("after stop"));
 }
 
-// Pushes lines of `kind` until the ring refuses them for good: the writer
-// has taken its one batch and waits on a full pipe. False after a few
-// seconds without getting there.
-bool fillForGood(LogQueue& queue, LogQueue::LineKind kind, const std::string& line,
-                 std::size_t room) {
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    std::size_t accepted = 0;
-    while (std::chrono::steady_clock::now() < deadline) {
-        while (queue.push(line, kind)) ++accepted;
-        if (accepted > room / (line.size() + 3)) return true;
-        std::this_thread::sleep_for(1ms);
+// Verdict lines leave the last 65,536 bytes of the ring to ordinary lines:
+// with the writer's one batch stuck on a full pipe, 15 of the longest
+// ordinary lines (records of 4,098 bytes) still fit after verdict lines,
+// none after ordinary ones.
+TEST(LogQueue, VerdictLinesLeaveAReserveToOrdinaryLines) {
+    using enum LogQueue::LineKind;
+    for (auto [filler, room, messagesAfter] :
+         {std::tuple{verdict, LogQueue::capacity - LogQueue::messageReserve, 15u},
+          std::tuple{message, LogQueue::capacity, 0u}}) {
+        SCOPED_TRACE(filler == verdict ? "after verdict lines" : "after ordinary lines");
+        test::Pipe pipe;
+        test::fillPipe(pipe.writeEnd());
+        LogQueue queue(pipe.writeEnd());
+        ASSERT_TRUE(queue.start().has_value());
+        // Records of 1,024 bytes fill either share exactly.
+        const std::string line(1021, 'f');
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        std::size_t accepted = 0;
+        while (accepted <= room / 1024 && std::chrono::steady_clock::now() < deadline) {
+            while (queue.push(line, filler)) ++accepted;
+            std::this_thread::sleep_for(1ms);
+        }
+        ASSERT_GT(accepted, room / 1024) << "the writer took no batch";
+        EXPECT_FALSE(queue.push("", verdict));
+        const std::string longest(logLineCapacity, 'm');
+        unsigned messages = 0;
+        while (messages <= messagesAfter && queue.push(longest)) ++messages;
+        EXPECT_EQ(messages, messagesAfter);
+        auto output = collect(pipe);
+        queue.stop();
+        pipe.closeWrite();
+        (void)output.get();
     }
-    return false;
 }
-
-struct ReserveRow {
-    std::string name;
-    LogQueue::LineKind filler;
-    std::size_t room;            // bytes the filler may take
-    std::size_t messagesAfter;  // longest ordinary lines that still fit
-};
-
-void PrintTo(const ReserveRow& row, std::ostream* out) {
-    *out << row.name;
-}
-
-class Reserve : public testing::TestWithParam<ReserveRow> {};
-
-TEST_P(Reserve, VerdictLinesLeaveTheEndOfTheRingToMessages) {
-    const ReserveRow& row = GetParam();
-    test::Pipe pipe;
-    test::fillPipe(pipe.writeEnd());
-    LogQueue queue(pipe.writeEnd());
-    ASSERT_TRUE(queue.start().has_value());
-    // Records of 1,024 bytes fill either share exactly.
-    ASSERT_TRUE(fillForGood(queue, row.filler, std::string(1021, 'f'), row.room));
-    EXPECT_FALSE(queue.push("", LogQueue::LineKind::verdict));
-    const std::string longest(logLineCapacity, 'm');
-    std::size_t messages = 0;
-    while (messages <= row.messagesAfter && queue.push(longest)) ++messages;
-    EXPECT_EQ(messages, row.messagesAfter);
-
-    auto output = collect(pipe);
-    queue.stop();
-    pipe.closeWrite();
-    (void)output.get();
-}
-
-// 65,536 bytes of reserve hold 15 records of 4,098 bytes.
-INSTANTIATE_TEST_SUITE_P(
-    Fillers, Reserve,
-    testing::Values(ReserveRow{"AfterVerdictLines", LogQueue::LineKind::verdict,
-                               LogQueue::capacity - LogQueue::messageReserve, 15},
-                    ReserveRow{"AfterOrdinaryLines", LogQueue::LineKind::message,
-                               LogQueue::capacity, 0}),
-    [](const auto& info) { return info.param.name; });
 
 TEST(LogQueue, WriteErrorLosesTheBatchButNotTheWriter) {
     test::Pipe pipe;

@@ -55,6 +55,16 @@ std::string section(const std::string& page, const std::string& first, const std
     return page.substr(from, to == std::string::npos ? std::string::npos : to + 1 - from);
 }
 
+// A family's samples for the eleven path classes, all 0, in the order the
+// families above spell out.
+std::string zeroInEveryClass(std::string_view family) {
+    std::string lines;
+    for (std::size_t i = 0; i < pathClassCount; ++i) {
+        lines += std::string(family) + "{class=\"" + std::string(classSlotNames[i]) + "\"} 0\n";
+    }
+    return lines;
+}
+
 TEST(MetricsPage, FreshPage) {
     const std::string expected =
         R"(# HELP vorn_spoa_decisions_total Requests classified, by verdict, path class and rule
@@ -126,44 +136,14 @@ vorn_spoa_class_dip10m{class="other"} 0
 vorn_spoa_expensive_share 0.0000
 # HELP vorn_spoa_addresses_dropped_total New client addresses not recorded because the path class's address table was full
 # TYPE vorn_spoa_addresses_dropped_total counter
-vorn_spoa_addresses_dropped_total{class="expensive"} 0
-vorn_spoa_addresses_dropped_total{class="commitlist"} 0
-vorn_spoa_addresses_dropped_total{class="srcbranch"} 0
-vorn_spoa_addresses_dropped_total{class="feed"} 0
-vorn_spoa_addresses_dropped_total{class="tracker"} 0
-vorn_spoa_addresses_dropped_total{class="actions"} 0
-vorn_spoa_addresses_dropped_total{class="api"} 0
-vorn_spoa_addresses_dropped_total{class="gitproto"} 0
-vorn_spoa_addresses_dropped_total{class="runner"} 0
-vorn_spoa_addresses_dropped_total{class="page"} 0
-vorn_spoa_addresses_dropped_total{class="other"} 0
-# HELP vorn_spoa_address_table_entries Distinct client addresses held per path class, rolling 10m
+)" + zeroInEveryClass("vorn_spoa_addresses_dropped_total") +
+        R"(# HELP vorn_spoa_address_table_entries Distinct client addresses held per path class, rolling 10m
 # TYPE vorn_spoa_address_table_entries gauge
-vorn_spoa_address_table_entries{class="expensive"} 0
-vorn_spoa_address_table_entries{class="commitlist"} 0
-vorn_spoa_address_table_entries{class="srcbranch"} 0
-vorn_spoa_address_table_entries{class="feed"} 0
-vorn_spoa_address_table_entries{class="tracker"} 0
-vorn_spoa_address_table_entries{class="actions"} 0
-vorn_spoa_address_table_entries{class="api"} 0
-vorn_spoa_address_table_entries{class="gitproto"} 0
-vorn_spoa_address_table_entries{class="runner"} 0
-vorn_spoa_address_table_entries{class="page"} 0
-vorn_spoa_address_table_entries{class="other"} 0
-# HELP vorn_spoa_address_table_capacity Distinct client addresses a path class's table holds at most, from --address-memory
+)" + zeroInEveryClass("vorn_spoa_address_table_entries") +
+        R"(# HELP vorn_spoa_address_table_capacity Distinct client addresses a path class's table holds at most, from --address-memory
 # TYPE vorn_spoa_address_table_capacity gauge
-vorn_spoa_address_table_capacity{class="expensive"} 0
-vorn_spoa_address_table_capacity{class="commitlist"} 0
-vorn_spoa_address_table_capacity{class="srcbranch"} 0
-vorn_spoa_address_table_capacity{class="feed"} 0
-vorn_spoa_address_table_capacity{class="tracker"} 0
-vorn_spoa_address_table_capacity{class="actions"} 0
-vorn_spoa_address_table_capacity{class="api"} 0
-vorn_spoa_address_table_capacity{class="gitproto"} 0
-vorn_spoa_address_table_capacity{class="runner"} 0
-vorn_spoa_address_table_capacity{class="page"} 0
-vorn_spoa_address_table_capacity{class="other"} 0
-# TYPE vorn_spoa_scorer_enabled gauge
+)" + zeroInEveryClass("vorn_spoa_address_table_capacity") +
+        R"(# TYPE vorn_spoa_scorer_enabled gauge
 vorn_spoa_scorer_enabled 0
 # TYPE vorn_spoa_reloads_total counter
 vorn_spoa_reloads_total 1

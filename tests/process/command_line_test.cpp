@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <limits>
 #include <ostream>
 #include <string>
@@ -173,31 +174,6 @@ INSTANTIATE_TEST_SUITE_P(
             {"--conn-memory=18446744073709551616"},
             nullptr,
             "--conn-memory=18446744073709551616: expected MiB per loop, 16 to 65536"},
-        // --address-memory
-        Row{"AddressMemory0",
-            {"--address-memory=0"},
-            nullptr,
-            "--address-memory=0: expected MiB per loop, 1 to 65536"},
-        Row{"AddressMemory65537",
-            {"--address-memory=65537"},
-            nullptr,
-            "--address-memory=65537: expected MiB per loop, 1 to 65536"},
-        Row{"AddressMemoryEmpty",
-            {"--address-memory="},
-            nullptr,
-            "--address-memory=: expected MiB per loop, 1 to 65536"},
-        Row{"AddressMemoryWithUnit",
-            {"--address-memory=48M"},
-            nullptr,
-            "--address-memory=48M: expected MiB per loop, 1 to 65536"},
-        Row{"AddressMemory1",
-            {"--address-memory=1"},
-            [](Settings& s) { s.addressMemoryBytes = 1'048'576; },
-            ""},
-        Row{"AddressMemory65536",
-            {"--address-memory=65536"},
-            [](Settings& s) { s.addressMemoryBytes = 65536ull << 20; },
-            ""},
         // Integer forms, on --verify-threads.
         Row{"VerifyThreadsWithPlus",
             {"--verify-threads=+16"},
@@ -459,101 +435,79 @@ INSTANTIATE_TEST_SUITE_P(
             "--receipt-max-ips=300: expected 1 to 7"}),
     rowName);
 
-const std::string label63 = std::string(63, 'a');
+// The options for the address tables and the site, one argument a row:
+// taken, it changes its own setting and no other; refused, the message is
+// the argument and what its option expects.
+struct NewOptionRow {
+    const char* name;
+    std::string argument;
+    bool taken;
+};
+
+void PrintTo(const NewOptionRow& row, std::ostream* out) {
+    *out << '[' << row.argument << ']';
+}
+
+// What a refusal of `option` says its value should be.
+std::string expectation(std::string_view option) {
+    if (option == "--address-memory") return "MiB per loop, 1 to 65536";
+    if (option == "--site-domain") return "a domain name: dot-separated labels of a-z, 0-9 and -";
+    return "a cookie name (an RFC 6265 token) other than bramble_pass";
+}
+
+class NewOption : public testing::TestWithParam<NewOptionRow> {};
+
+TEST_P(NewOption, SetsItsSettingOrIsRefused) {
+    const auto& [name, argument, taken] = GetParam();
+    const std::string option = argument.substr(0, argument.find('='));
+    const std::string value = argument.substr(option.size() + 1);
+    auto parsed = parseCommandLine(std::vector<const char*>{argument.c_str()});
+    if (!taken) {
+        ASSERT_FALSE(parsed.has_value());
+        EXPECT_EQ(messageOf(parsed.error()), argument + ": expected " + expectation(option));
+        return;
+    }
+    ASSERT_TRUE(parsed.has_value()) << messageOf(parsed.error());
+    Settings expected;
+    if (option == "--address-memory") {
+        expected.addressMemoryBytes = std::strtoull(value.c_str(), nullptr, 10) << 20;
+    }
+    if (option == "--site-domain") expected.site.domain = value;
+    if (option == "--session-cookie") expected.site.sessionCookie = value;
+    expectSameSettings(*parsed, expected);
+}
+
+const std::string label63(63, 'a');
 const std::string domain253 = label63 + "." + label63 + "." + label63 + "." + std::string(61, 'b');
-const std::string siteDomain253 = "--site-domain=" + domain253;
-const std::string siteDomain254 = siteDomain253 + "b";
-const std::string siteDomainLabel64 = "--site-domain=" + label63 + "a.org";
-constexpr std::string_view domainExpected =
-    ": expected a domain name: dot-separated labels of a-z, 0-9 and -";
-constexpr std::string_view cookieExpected =
-    ": expected a cookie name (an RFC 6265 token) other than bramble_pass";
 
 INSTANTIATE_TEST_SUITE_P(
-    Site, CommandLine,
-    testing::Values(Row{"SiteDomain",
-                        {"--site-domain=git.example.org"},
-                        [](Settings& s) { s.site.domain = "git.example.org"; },
-                        ""},
-                    Row{"SiteDomainOneLabelWithDigitsAndHyphens",
-                        {"--site-domain=git-01"},
-                        [](Settings& s) { s.site.domain = "git-01"; },
-                        ""},
-                    Row{"SiteDomainOf253Bytes",
-                        {siteDomain253.c_str()},
-                        [](Settings& s) {
-                            s.site.domain = std::string_view(siteDomain253).substr(14);
-                        },
-                        ""},
-                    Row{"SiteDomainOf254Bytes",
-                        {siteDomain254.c_str()},
-                        nullptr,
-                        siteDomain254 + std::string(domainExpected)},
-                    Row{"SiteDomainLabelOf64Bytes",
-                        {siteDomainLabel64.c_str()},
-                        nullptr,
-                        siteDomainLabel64 + std::string(domainExpected)},
-                    Row{"SiteDomainEmpty",
-                        {"--site-domain="},
-                        nullptr,
-                        "--site-domain=" + std::string(domainExpected)},
-                    Row{"SiteDomainUpperCase",
-                        {"--site-domain=Git.example.org"},
-                        nullptr,
-                        "--site-domain=Git.example.org" + std::string(domainExpected)},
-                    Row{"SiteDomainEmptyLabel",
-                        {"--site-domain=git..org"},
-                        nullptr,
-                        "--site-domain=git..org" + std::string(domainExpected)},
-                    Row{"SiteDomainTrailingDot",
-                        {"--site-domain=git.org."},
-                        nullptr,
-                        "--site-domain=git.org." + std::string(domainExpected)},
-                    Row{"SiteDomainWithPort",
-                        {"--site-domain=git.org:443"},
-                        nullptr,
-                        "--site-domain=git.org:443" + std::string(domainExpected)},
-                    Row{"SiteDomainUnderscore",
-                        {"--site-domain=x_y.org"},
-                        nullptr,
-                        "--site-domain=x_y.org" + std::string(domainExpected)},
-                    Row{"SessionCookie",
-                        {"--session-cookie=i_like_gitea"},
-                        [](Settings& s) { s.site.sessionCookie = "i_like_gitea"; },
-                        ""},
-                    Row{"SessionCookieOfTokenPunctuation",
-                        {"--session-cookie=a!#$%&'*+-.^_`|~9"},
-                        [](Settings& s) { s.site.sessionCookie = "a!#$%&'*+-.^_`|~9"; },
-                        ""},
-                    Row{"SessionCookieEmpty",
-                        {"--session-cookie="},
-                        nullptr,
-                        "--session-cookie=" + std::string(cookieExpected)},
-                    Row{"SessionCookieWithEquals",
-                        {"--session-cookie=a=b"},
-                        nullptr,
-                        "--session-cookie=a=b" + std::string(cookieExpected)},
-                    Row{"SessionCookieWithSemicolon",
-                        {"--session-cookie=a;b"},
-                        nullptr,
-                        "--session-cookie=a;b" + std::string(cookieExpected)},
-                    Row{"SessionCookieWithSpace",
-                        {"--session-cookie=a b"},
-                        nullptr,
-                        "--session-cookie=a b" + std::string(cookieExpected)},
-                    Row{"SessionCookieWithQuote",
-                        {"--session-cookie=\"a\""},
-                        nullptr,
-                        "--session-cookie=\"a\"" + std::string(cookieExpected)},
-                    Row{"SessionCookieNonAscii",
-                        {"--session-cookie=caf\xc3\xa9"},
-                        nullptr,
-                        "--session-cookie=caf\xc3\xa9" + std::string(cookieExpected)},
-                    Row{"SessionCookieIsThePassCookie",
-                        {"--session-cookie=bramble_pass"},
-                        nullptr,
-                        "--session-cookie=bramble_pass" + std::string(cookieExpected)}),
-    rowName);
+    Arguments, NewOption,
+    testing::Values(
+        NewOptionRow{"AddressMemory1", "--address-memory=1", true},
+        NewOptionRow{"AddressMemory65536", "--address-memory=65536", true},
+        NewOptionRow{"AddressMemory0", "--address-memory=0", false},
+        NewOptionRow{"AddressMemory65537", "--address-memory=65537", false},
+        NewOptionRow{"SiteDomainOneLabelWithDigitsAndHyphens", "--site-domain=git-01", true},
+        NewOptionRow{"SiteDomainOf253Bytes", "--site-domain=" + domain253, true},
+        NewOptionRow{"SiteDomainOf254Bytes", "--site-domain=" + domain253 + "b", false},
+        NewOptionRow{"SiteDomainLabelOf64Bytes", "--site-domain=" + label63 + "a.org", false},
+        NewOptionRow{"SiteDomainEmpty", "--site-domain=", false},
+        NewOptionRow{"SiteDomainUpperCase", "--site-domain=Git.example.org", false},
+        NewOptionRow{"SiteDomainEmptyLabel", "--site-domain=git..org", false},
+        NewOptionRow{"SiteDomainTrailingDot", "--site-domain=git.org.", false},
+        NewOptionRow{"SiteDomainWithPort", "--site-domain=git.org:443", false},
+        NewOptionRow{"SiteDomainUnderscore", "--site-domain=x_y.org", false},
+        NewOptionRow{"SessionCookieOfTokenPunctuation", "--session-cookie=a!#$%&'*+-.^_`|~9", true},
+        NewOptionRow{"SessionCookieEmpty", "--session-cookie=", false},
+        NewOptionRow{"SessionCookieWithEquals", "--session-cookie=a=b", false},
+        NewOptionRow{"SessionCookieWithSemicolon", "--session-cookie=a;b", false},
+        NewOptionRow{"SessionCookieWithSpace", "--session-cookie=a b", false},
+        NewOptionRow{"SessionCookieWithQuote", "--session-cookie=\"a\"", false},
+        NewOptionRow{"SessionCookieNonAscii", "--session-cookie=caf\xc3\xa9", false},
+        NewOptionRow{"SessionCookieIsThePassCookie", "--session-cookie=bramble_pass", false}),
+    [](const testing::TestParamInfo<NewOptionRow>& info) {
+        return test::testName({info.param.name, info.param.taken ? "accepted" : "refused"});
+    });
 
 TEST(CommandLine, TextFieldsViewTheArguments) {
     const char* arguments[] = {"--socket=/run/a.sock", "--challenge-prefix=/gate/"};

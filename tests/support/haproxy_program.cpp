@@ -2,11 +2,12 @@
 
 #include <unistd.h>
 
+#include <array>
 #include <cstdlib>
 #include <fstream>
 #include <map>
 #include <mutex>
-#include <sstream>
+#include <optional>
 
 #include "support/command.hpp"
 #include "support/test_name.hpp"
@@ -18,14 +19,13 @@ namespace {
 using namespace std::chrono_literals;
 
 std::string cacheFolder() {
-    if (const char* cache = std::getenv("VORN_HAPROXY_CACHE"); cache != nullptr && *cache != 0) {
-        return cache;
-    }
-    const char* xdg = std::getenv("XDG_CACHE_HOME");
-    const char* home = std::getenv("HOME");
-    std::string base =
-        xdg != nullptr && *xdg != 0 ? xdg : std::string(home ? home : "") + "/.cache";
-    return base + "/vorn-spoa/haproxy";
+    auto variable = [](const char* name) -> std::optional<std::string> {
+        const char* value = std::getenv(name);
+        return value != nullptr && *value != 0 ? std::optional<std::string>(value) : std::nullopt;
+    };
+    if (auto cache = variable("VORN_HAPROXY_CACHE")) return *cache;
+    return variable("XDG_CACHE_HOME").value_or(variable("HOME").value_or("") + "/.cache") +
+           "/vorn-spoa/haproxy";
 }
 
 // "2.6.12-1+deb12u4" from "HAProxy version 2.6.12-1+deb12u4 2026/10/17 - ...";
@@ -33,47 +33,34 @@ std::string cacheFolder() {
 std::string versionOf(const std::string& path) {
     if (::access(path.c_str(), X_OK) != 0) return {};
     auto result = runCommand({path, "-v"}, 10s);
-    if (!result || result->status != 0) return {};
     constexpr std::string_view prefix = "HAProxy version ";
-    std::string_view output = result->output;
-    std::size_t at = output.find(prefix);
-    if (at == std::string_view::npos) return {};
-    output.remove_prefix(at + prefix.size());
-    return std::string(output.substr(0, output.find_first_of(" \n")));
-}
-
-bool ofSeries(const std::string& version, std::string_view series) {
-    return version.starts_with(series) && version.size() > series.size() &&
-           version[series.size()] == '.';
-}
-
-std::string readFirstLine(const std::string& path) {
-    std::ifstream file(path);
-    std::string line;
-    std::getline(file, line);
-    return line;
+    std::size_t at =
+        result && result->status == 0 ? result->output.find(prefix) : std::string::npos;
+    if (at == std::string::npos) return {};
+    std::string_view version = std::string_view(result->output).substr(at + prefix.size());
+    return std::string(version.substr(0, version.find_first_of(" \n")));
 }
 
 HaproxyProgram lookUp(std::string_view series) {
-    const std::string system = "/usr/sbin/haproxy";
-    std::string systemVersion = versionOf(system);
-    if (ofSeries(systemVersion, series)) return {system, systemVersion, {}};
-    const std::string cache = cacheFolder();
-    const std::string fetched = cache + "/" + std::string(series) + "/haproxy";
-    std::string fetchedVersion = versionOf(fetched);
-    if (ofSeries(fetchedVersion, series)) return {fetched, fetchedVersion, {}};
-
-    std::ostringstream why;
-    why << "HAProxy " << series << " is not here: " << system << " is "
-        << (systemVersion.empty() ? "missing" : systemVersion) << ", and ";
-    std::string skipped = readFirstLine(cache + "/" + std::string(series) + ".skipped");
-    if (!skipped.empty()) {
-        why << "scripts/fetch-haproxy could not fetch it: " << skipped;
-    } else {
-        why << fetched << " is " << (fetchedVersion.empty() ? "missing" : fetchedVersion)
-            << " (make test runs scripts/fetch-haproxy)";
+    const std::string folder = cacheFolder() + "/" + std::string(series);
+    const std::array<std::string, 2> paths = {"/usr/sbin/haproxy", folder + "/haproxy"};
+    std::array<std::string, 2> versions;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        versions[i] = versionOf(paths[i]);
+        const std::string& v = versions[i];
+        if (v.starts_with(series) && v.size() > series.size() && v[series.size()] == '.') {
+            return {paths[i], {}};
+        }
     }
-    return {{}, {}, why.str()};
+    auto described = [&](std::size_t i) {
+        return paths[i] + " is " + (versions[i].empty() ? "missing" : versions[i]);
+    };
+    std::string skipped;
+    std::getline(std::ifstream(folder + ".skipped"), skipped);
+    return {{},
+            "HAProxy " + std::string(series) + " is not here: " + described(0) + ", and " +
+                (skipped.empty() ? described(1) + " (make test runs scripts/fetch-haproxy)"
+                                 : "scripts/fetch-haproxy could not fetch it: " + skipped)};
 }
 
 }  // namespace

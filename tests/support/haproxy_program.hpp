@@ -15,7 +15,6 @@ inline constexpr std::array<std::string_view, 3> haproxySeries = {"2.6", "3.0", 
 
 struct HaproxyProgram {
     std::string path;     // empty when the series cannot be had here
-    std::string version;  // as "haproxy -v" names it
     std::string missing;  // why, when `path` is empty
 };
 
@@ -25,7 +24,7 @@ struct HaproxyProgram {
 // Looked up once per series.
 [[nodiscard]] const HaproxyProgram& findHaproxy(std::string_view series);
 
-// "Haproxy2_6" for the row of series 2.6.
+// "HAProxy2_6" for the row of series 2.6.
 [[nodiscard]] std::string haproxyRowName(const testing::TestParamInfo<std::string_view>& info);
 
 }  // namespace vorn::test
