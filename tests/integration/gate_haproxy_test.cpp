@@ -106,24 +106,8 @@ protected:
 // `count` challenged requests, 16 at a time, without following the 302s;
 // one "status x-vorn-gate x-vorn-error" line each.
 std::vector<std::string> challengedLoad(std::uint16_t port, int count) {
-    std::vector<std::string> command = {
-        "curl",
-        "-s",
-        "--no-progress-meter",
-        "--parallel",
-        "--parallel-max",
-        "16",
-        "--max-time",
-        "10",
-        "-w",
-        "%{http_code} %header{x-vorn-gate} %header{x-vorn-error}\\n"};
-    for (int i = 0; i < count; ++i) {
-        command.push_back("http://127.0.0.1:" + std::to_string(port) + "/o/r/commit/" +
-                          std::to_string(1000000 + i));
-        command.push_back("-o");
-        command.push_back("/dev/null");
-    }
-    return command;
+    return parallelCommitGets(port, count,
+                              "%{http_code} %header{x-vorn-gate} %header{x-vorn-error}\\n");
 }
 
 std::map<std::string, int> tally(const std::string& output) {

@@ -170,22 +170,7 @@ TEST_P(BehindHaproxy, TheSiteStaysReachableWhenTheAgentIsGone) {
 // 16 requests at a time on `paths` through HAProxy; one "status error" line
 // per request.
 std::vector<std::string> concurrentRequests(std::uint16_t port, int count) {
-    std::vector<std::string> command = {"curl",
-                                        "-s",
-                                        "--parallel",
-                                        "--parallel-max",
-                                        "16",
-                                        "--max-time",
-                                        "10",
-                                        "-w",
-                                        "%{http_code} %header{x-vorn-error}\\n"};
-    for (int i = 0; i < count; ++i) {
-        command.push_back("http://127.0.0.1:" + std::to_string(port) + "/o/r/commit/" +
-                          std::to_string(1000000 + i));
-        command.push_back("-o");
-        command.push_back("/dev/null");
-    }
-    return command;
+    return parallelCommitGets(port, count, "%{http_code} %header{x-vorn-error}\\n");
 }
 
 TEST_P(BehindHaproxy, OnceTheAgentIsDownRequestsUnderLoadSkipItAtOnce) {

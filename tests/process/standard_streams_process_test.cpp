@@ -97,7 +97,7 @@ INSTANTIATE_TEST_SUITE_P(Descriptors, ClosedAtStart,
                                          std::vector{0, 1, 2}),
                          [](const testing::TestParamInfo<std::vector<int>>& info) {
                              std::string text = "closed";
-                             for (int fd : info.param) text += " " + std::to_string(fd);
+                             for (int fd : info.param) text.append(" ").append(std::to_string(fd));
                              return testName(text);
                          });
 

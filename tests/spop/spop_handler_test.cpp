@@ -157,11 +157,11 @@ TEST_P(Parking, KeepsTheOrderAndTellsTheDecision) {
     }
     std::string acks;
     for (const auto& [frameId, verdict] : harness.acks()) {
-        acks += (acks.empty() ? "" : " ") + std::to_string(frameId) + ":" + verdict;
+        acks.append(acks.empty() ? "" : " ").append(std::to_string(frameId)).append(":" + verdict);
     }
     std::string replied;
     for (Verdict verdict : harness.decision.repliedWith) {
-        replied += (replied.empty() ? "" : " ") + std::string(verdictName(verdict));
+        replied.append(replied.empty() ? "" : " ").append(verdictName(verdict));
     }
     EXPECT_EQ(acks, row.acks);
     EXPECT_EQ(replied, row.replied);

@@ -34,4 +34,17 @@ Fetched curlFetch(const std::string& url, const std::vector<std::string>& extra)
     return fetched;
 }
 
+std::vector<std::string> parallelCommitGets(std::uint16_t port, int count,
+                                            const std::string& writeOut) {
+    std::vector<std::string> command = {"curl",       "-s", "--parallel", "--parallel-max", "16",
+                                        "--max-time", "10", "-w",         writeOut};
+    for (int i = 0; i < count; ++i) {
+        command.push_back("http://127.0.0.1:" + std::to_string(port) + "/o/r/commit/" +
+                          std::to_string(1000000 + i));
+        command.push_back("-o");
+        command.push_back("/dev/null");
+    }
+    return command;
+}
+
 }  // namespace vorn::test

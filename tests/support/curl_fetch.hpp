@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -16,5 +17,11 @@ struct Fetched {
 // ("-H", "Cookie: ...", "--interface", "127.0.0.2", ...). -k: the tests'
 // certificates are their own. Ten seconds at most.
 [[nodiscard]] Fetched curlFetch(const std::string& url, const std::vector<std::string>& extra = {});
+
+// A curl command that sends `count` GETs of distinct commit pages to
+// 127.0.0.1:`port`, 16 at a time, bodies discarded, and writes `writeOut`
+// (curl's -w format) for each.
+[[nodiscard]] std::vector<std::string> parallelCommitGets(std::uint16_t port, int count,
+                                                          const std::string& writeOut);
 
 }  // namespace vorn::test
