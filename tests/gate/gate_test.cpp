@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "gate/work_threshold.hpp"
 #include "support/http_client.hpp"
@@ -30,11 +31,12 @@ GateSettings smallGate() {
 }
 
 // A gate on clocks the test moves, with requests as HAProxy sends them,
-// parsed from their text, and replies parsed back.
+// parsed from their text, and replies parsed back. Passes last 600 seconds,
+// not the default, so that a fixed lifetime would show.
 class GateUnderTest {
 public:
     explicit GateUnderTest(const GateSettings& settings = smallGate())
-        : minter_(testKey(), 3600), gate_(minter_, settings) {}
+        : minter_(testKey(), 600), gate_(minter_, settings) {}
 
     HttpResponse send(std::string head, std::string body = {}) {
         head_ = std::move(head);
@@ -98,9 +100,9 @@ std::string attribute(const std::string& page, const std::string& name) {
     return page.substr(from, page.find('"', from) - from);
 }
 
-std::string hexString(const Number256& number) {
-    const Hex256 digits = hexDigits(number);
-    return {digits.data(), digits.size()};
+std::string boundOf(double difficulty) {
+    const Hex256 digits = hexDigits(workBound(difficulty));
+    return "data-bound=\"" + std::string(digits.data(), digits.size()) + "\"";
 }
 
 std::string counterThat(bool meets, const std::string& nonce, double difficulty) {
@@ -116,109 +118,149 @@ std::string goodAnswer(GateUnderTest& gate, const std::string& client = "10.0.0.
     return "nonce=" + nonce + "&counter=" + counterThat(true, nonce, 0x1p-13) + "&return=%2Fo%2Fr";
 }
 
-struct PageRow {
-    std::string name;
-    std::string query;
-    std::string client;
-    std::string difficulty;
-    int status;
-    std::string body;  // the start of it
-};
-
-void PrintTo(const PageRow& row, std::ostream* out) {
+// Rows are printed and named by their `name`.
+template <class Row>
+requires requires(const Row& row) {
+    row.name;
+}
+void PrintTo(const Row& row, std::ostream* out) {
     *out << row.name;
 }
 
-class ChallengePages : public testing::TestWithParam<PageRow> {};
+const auto rowName = [](const auto& info) { return test::testName(info.param.name); };
 
-TEST_P(ChallengePages, AreServedOnlyWithWhatHaproxySets) {
+// A page for 10.0.0.1 at difficulty 2^-13 on forge.example:8080, unless the
+// row says otherwise; `notice`: the page for a browser that came back from
+// the gate's own page without the pass cookie, instead of a challenge.
+struct PageRow {
+    std::string name;
+    std::string query = "return=%2Fo";
+    std::string extra{};  // further header lines
+    std::string client = "10.0.0.1";
+    std::string difficulty = "0.0001220703125";
+    std::string refusal{};  // the reason of a 400; none: served
+    std::vector<std::string> has{};
+    std::vector<std::string> lacks{};
+    bool notice = false;
+    bool named = false;  // the site's name and contact are set
+};
+
+class Pages : public testing::TestWithParam<PageRow> {};
+
+TEST_P(Pages, AreServedOnlyWithWhatHaproxySets) {
     ASSERT_TRUE(prepareSignatures());
-    GateUnderTest gate;
     const PageRow& row = GetParam();
-    HttpResponse response = gate.page(row.query, row.client, row.difficulty);
-    EXPECT_EQ(response.status, row.status);
-    EXPECT_TRUE(response.body.starts_with(row.body)) << response.body;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, ChallengePages,
-    testing::Values(
-        PageRow{"page", "difficulty=1&return=%2Fo%2Fr", "10.0.0.1", "0.0001220703125", 200,
-                "<!DOCTYPE html>"},
-        PageRow{"page without return", "", "::1", "0.00048828125", 200, "<!DOCTYPE html>"},
-        PageRow{"hardest difficulty", "", "10.0.0.1",
-                "0.0000000000000000000542101086242752217003726400434970855712890625", 200,
-                "<!DOCTYPE html>"},
-        PageRow{"no client address", "return=%2F", "", "0.0001220703125", 400,
-                "bad request: no_client\n"},
-        PageRow{"client not an address", "return=%2F", "forge", "0.0001220703125", 400,
-                "bad request: no_client\n"},
-        PageRow{"no difficulty", "return=%2F", "10.0.0.1", "", 400, "bad request: no_difficulty\n"},
-        PageRow{"difficulty too easy", "return=%2F", "10.0.0.1", "0.5", 400,
-                "bad request: no_difficulty\n"},
-        PageRow{"open redirect", "return=%2F%2Fevil.example", "10.0.0.1", "0.0001220703125", 400,
-                "bad request: bad_return\n"},
-        PageRow{"return twice", "return=%2Fa&return=%2Fb", "10.0.0.1", "0.0001220703125", 400,
-                "bad request: bad_return\n"}),
-    [](const testing::TestParamInfo<PageRow>& info) { return test::testName(info.param.name); });
-
-TEST(ChallengePage, IsSmallSelfContainedAndEscapesTheReturnPath) {
-    ASSERT_TRUE(prepareSignatures());
-    GateUnderTest gate;
-    HttpResponse response = gate.page("return=%2Fa%3Fb%3D1%26c%3D%22%3E");
-    ASSERT_EQ(response.status, 200);
-    const std::string& page = response.body;
-    EXPECT_LT(page.size(), 16u * 1024);
+    GateSettings settings = smallGate();
+    if (row.named) {
+        settings.siteName = "Forge <of> Example";
+        settings.contact = "mailto:ops@forge.example";
+    }
+    GateUnderTest gate(settings);
+    HttpResponse response = gate.page(row.query, row.client, row.difficulty, row.extra);
+    const std::string& body = response.body;
+    if (!row.refusal.empty()) {
+        EXPECT_EQ(response.status, 400);
+        EXPECT_EQ(body, "bad request: " + row.refusal + "\n");
+        return;
+    }
+    EXPECT_EQ(response.status, 200) << body;
+    for (const std::string& text : row.has) {
+        EXPECT_NE(body.find(text), std::string::npos) << text << " not in\n" << body;
+    }
+    for (const std::string& text : row.lacks) {
+        EXPECT_EQ(body.find(text), std::string::npos) << text << " in\n" << body;
+    }
+    EXPECT_LT(body.size(), 16u * 1024);
     EXPECT_EQ(response.headers["content-security-policy"], gatePagePolicy);
     EXPECT_EQ(response.headers["referrer-policy"], "same-origin");
-    EXPECT_NE(page.find("<html lang=\"en\">"), std::string::npos);
-    EXPECT_NE(page.find("<title>One moment, please - forge.example</title>"), std::string::npos)
-        << "the site's name is the Host without its port";
-    EXPECT_NE(page.find("Allow JavaScript for forge.example"), std::string::npos);
-    EXPECT_NE(page.find("role=\"status\""), std::string::npos);
-    EXPECT_NE(page.find("name=\"return\" value=\"/a?b=1&amp;c=&quot;&gt;\""), std::string::npos);
-    EXPECT_EQ(page.find("src="), std::string::npos) << "no external assets";
-    EXPECT_EQ(page.find("Contact"), std::string::npos) << "no contact was given";
-    EXPECT_NE(page.find("crypto.subtle.digest"), std::string::npos);
-    EXPECT_EQ(attribute(page, "bound"), hexString(workBound(0x1p-13)));
-    EXPECT_EQ(attribute(page, "expected"), "8192");
-    EXPECT_NE(page.find("about 8192 tries"), std::string::npos);
-    EXPECT_NE(page.find("keeps a pass for 60 minutes"), std::string::npos);
-    EXPECT_NE(gate.metrics().find("vorn_gate_challenges_total 1\n"), std::string::npos);
+    EXPECT_EQ(body.find("did not keep the pass") != std::string::npos, row.notice);
+    EXPECT_EQ(attribute(body, "nonce").empty(), row.notice);
+    const std::string metrics = gate.metrics();
+    EXPECT_EQ(metrics.find("vorn_gate_cookie_missing_total 1\n") != std::string::npos, row.notice);
+    EXPECT_EQ(metrics.find("vorn_gate_challenges_total 1\n") != std::string::npos, !row.notice);
 }
 
-TEST(ChallengePage, NamesTheSiteAndItsContact) {
-    ASSERT_TRUE(prepareSignatures());
-    GateSettings settings = smallGate();
-    settings.siteName = "Forge <of> Example";
-    settings.contact = "mailto:ops@forge.example";
-    GateUnderTest gate(settings);
-    const std::string page = gate.page("").body;
-    EXPECT_NE(page.find("<title>One moment, please - Forge &lt;of&gt; Example</title>"),
-              std::string::npos);
-    EXPECT_NE(page.find("If you cannot, contact <a href=\"mailto:ops@forge.example\">"
-                        "ops@forge.example</a>."),
-              std::string::npos);
-    EXPECT_NE(page.find("Trouble getting through? Contact <a href=\"mailto:ops@forge.example\">"),
-              std::string::npos);
-}
+const std::string fromGate =
+    "\r\nReferer: http://forge.example:8080/.well-known/bramblegate/?difficulty=1&return=%2Fo";
+const std::string httpsLink = "<a href=\"https://forge.example/o?x=1\">";
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, Pages,
+    testing::Values(
+        // The difficulty comes from HAProxy's header, never the query; the
+        // site's name is the Host without its port.
+        PageRow{.name = "page",
+                .query = "difficulty=1&return=%2Fa%3Fb%3D1%26c%3D%22%3E",
+                .has = {"<html lang=\"en\">", "<title>One moment, please - forge.example</title>",
+                        "Allow JavaScript for forge.example", "role=\"status\"",
+                        "name=\"return\" value=\"/a?b=1&amp;c=&quot;&gt;\"", "crypto.subtle.digest",
+                        boundOf(0x1p-13), "data-expected=\"8192\"", "about 8192 tries",
+                        "keeps a pass for 10 minutes"},
+                .lacks = {"src=", "Contact"}},
+        PageRow{.name = "page without return for ipv6",
+                .query = "",
+                .client = "::1",
+                .difficulty = "0.00048828125",
+                .has = {"name=\"return\" value=\"/\"", "data-expected=\"2048\""}},
+        PageRow{.name = "hardest difficulty",
+                .difficulty = "0.0000000000000000000542101086242752217003726400434970855712890625",
+                .has = {boundOf(0x1p-64)}},
+        PageRow{.name = "named site and contact",
+                .has = {"<title>One moment, please - Forge &lt;of&gt; Example</title>",
+                        "If you cannot, contact <a href=\"mailto:ops@forge.example\">"
+                        "ops@forge.example</a>.",
+                        "Trouble getting through? Contact <a href=\"mailto:ops@forge.example\">"},
+                .named = true},
+        PageRow{.name = "no client address", .client = "", .refusal = "no_client"},
+        PageRow{.name = "client not an address", .client = "forge", .refusal = "no_client"},
+        PageRow{.name = "no difficulty", .difficulty = "", .refusal = "no_difficulty"},
+        PageRow{.name = "difficulty too easy", .difficulty = "0.5", .refusal = "no_difficulty"},
+        PageRow{.name = "open redirect", .query = "return=%2F%2Fx", .refusal = "bad_return"},
+        PageRow{
+            .name = "return twice", .query = "return=%2Fa&return=%2Fb", .refusal = "bad_return"},
+        // Coming back from the gate's page without the cookie: a notice, and
+        // a link to https unless HAProxy says the visitor is on it already.
+        PageRow{.name = "first visit", .extra = "\r\nReferer: http://forge.example:8080/o"},
+        PageRow{.name = "back from the gate without the cookie",
+                .query = "return=%2Fo%3Fx%3D1",
+                .extra = fromGate,
+                .has = {"Cookies may be blocked for forge.example:8080", httpsLink,
+                        "<a href=\"/.well-known/bramblegate/?retry=1&amp;return=/o%3Fx%3D1\">"
+                        "Try again</a>"},
+                .notice = true},
+        PageRow{.name = "back over plain http",
+                .query = "return=%2Fo%3Fx%3D1",
+                .extra = fromGate + "\r\nx-vorn-scheme: http",
+                .has = {httpsLink},
+                .notice = true},
+        PageRow{.name = "back over https",
+                .extra = "\r\nReferer: https://forge.example:8080/.well-known/bramblegate/"
+                         "?return=%2Fo\r\nx-vorn-scheme: https",
+                .has = {"Cookies may be blocked"},
+                .lacks = {"https://"},
+                .notice = true},
+        PageRow{.name = "back with a cookie the agent refused",
+                .extra = fromGate + "\r\nCookie: bramble_pass=old.token.x"},
+        PageRow{.name = "the notice's try again link",
+                .query = "retry=1&return=%2Fo",
+                .extra = fromGate},
+        PageRow{.name = "from another site's gate",
+                .extra = "\r\nReferer: http://evil.example/.well-known/bramblegate/"}),
+    rowName);
 
 // How the answer differs from the good one made for 10.0.0.1.
 struct AnswerRow {
     std::string name;
-    int status;
-    std::string reason;  // of a 400
+    std::string refusal{};  // the reason of a 400; none: a pass
     std::string client = "10.0.0.1";
     std::int64_t secondsLater = 0;
     std::string counter = "good";  // "good", "wrong" or the text sent
-    std::string extra = "&return=%2Fo%2Fr";
+    std::string fields = "&return=%2Fo%2Fr";
     std::string host = "forge.example";
+    std::string extra{};  // further header lines
     bool nonce = true;
+    std::string cookie = "; Max-Age=600; Path=/; Secure; HttpOnly; SameSite=Lax";
 };
-
-void PrintTo(const AnswerRow& row, std::ostream* out) {
-    *out << row.name;
-}
 
 class Answers : public testing::TestWithParam<AnswerRow> {};
 
@@ -233,144 +275,51 @@ TEST_P(Answers, EarnACookieOnlyWhenGoodFreshAndFirst) {
     }
     gate.advanceSeconds(row.secondsLater);
     const std::string body =
-        (row.nonce ? "nonce=" + nonce + "&" : "") + "counter=" + counter + row.extra;
-    if (row.reason == "replayed") {
+        (row.nonce ? "nonce=" + nonce + "&" : "") + "counter=" + counter + row.fields;
+    if (row.refusal == "replayed") {
         ASSERT_EQ(gate.answer(body).status, 303);
     }
-    HttpResponse response = gate.answer(body, row.client, row.host);
-    EXPECT_EQ(response.status, row.status) << response.body;
-    if (row.status == 400) {
-        EXPECT_EQ(response.body, "bad request: " + row.reason + "\n");
+    HttpResponse response = gate.answer(body, row.client, row.host, row.extra);
+    if (!row.refusal.empty()) {
+        EXPECT_EQ(response.status, 400);
+        EXPECT_EQ(response.body, "bad request: " + row.refusal + "\n");
         EXPECT_EQ(response.headers.count("set-cookie"), 0u);
         return;
     }
-    EXPECT_EQ(response.headers["location"], row.extra.empty() ? "/" : "/o/r");
-    EXPECT_TRUE(response.headers["set-cookie"].starts_with("bramble_pass=ey"));
-    EXPECT_TRUE(response.headers["set-cookie"].ends_with(
-        "; Max-Age=3600; Path=/; Secure; HttpOnly; SameSite=Lax"));
+    EXPECT_EQ(response.status, 303) << response.body;
+    EXPECT_EQ(response.headers["location"], row.fields.empty() ? "/" : "/o/r");
+    const std::string& cookie = response.headers["set-cookie"];
+    EXPECT_TRUE(cookie.starts_with("bramble_pass=ey")) << cookie;
+    EXPECT_TRUE(cookie.ends_with(row.cookie)) << cookie;
     EXPECT_EQ(response.headers["cache-control"], "no-store");
     EXPECT_EQ(response.headers["referrer-policy"], "same-origin");
 }
 
+// The cookie is Secure unless HAProxy says the visitor came over plain http.
 INSTANTIATE_TEST_SUITE_P(
     Rows, Answers,
     testing::Values(
-        AnswerRow{"good", 303, ""},
-        AnswerRow{"good without return", 303, "", "10.0.0.1", 0, "good", ""},
-        AnswerRow{"good in the last second", 303, "", "10.0.0.1", 299},
-        AnswerRow{"good twice", 400, "replayed"},
-        AnswerRow{"wrong", 400, "wrong_answer", "10.0.0.1", 0, "wrong"},
-        AnswerRow{"too late", 400, "expired_nonce", "10.0.0.1", 300},
-        AnswerRow{"another client", 400, "bad_nonce", "10.0.0.2"},
-        AnswerRow{"no nonce", 400, "bad_form", "10.0.0.1", 0, "good", "&return=%2Fo%2Fr",
-                  "forge.example", false},
-        AnswerRow{"counter not a number", 400, "bad_form", "10.0.0.1", 0, "12a"},
-        AnswerRow{"counter too long", 400, "bad_form", "10.0.0.1", 0, std::string(21, '1')},
-        AnswerRow{"counter empty", 400, "bad_form", "10.0.0.1", 0, ""},
-        AnswerRow{"open redirect", 400, "bad_return", "10.0.0.1", 0, "good",
-                  "&return=https%3A%2F%2Fevil.example"},
-        AnswerRow{"bad host", 400, "bad_host", "10.0.0.1", 0, "good", "&return=%2F", "a\"b"},
-        AnswerRow{"no client", 400, "no_client", ""}),
-    [](const testing::TestParamInfo<AnswerRow>& info) { return test::testName(info.param.name); });
-
-struct SchemeRow {
-    std::string name;
-    std::string header;  // the x-vorn-scheme line, or none
-    bool secure;
-};
-
-void PrintTo(const SchemeRow& row, std::ostream* out) {
-    *out << row.name;
-}
-
-class CookieScheme : public testing::TestWithParam<SchemeRow> {};
-
-TEST_P(CookieScheme, IsSecureExactlyWhenTheVisitorCameOverHttps) {
-    ASSERT_TRUE(prepareSignatures());
-    GateUnderTest gate;
-    HttpResponse response =
-        gate.answer(goodAnswer(gate), "10.0.0.1", "forge.example", GetParam().header);
-    ASSERT_EQ(response.status, 303);
-    EXPECT_EQ(response.headers["set-cookie"].find("; Secure") != std::string::npos,
-              GetParam().secure)
-        << response.headers["set-cookie"];
-}
-
-INSTANTIATE_TEST_SUITE_P(Rows, CookieScheme,
-                         testing::Values(SchemeRow{"https", "\r\nx-vorn-scheme: https", true},
-                                         SchemeRow{"plain http", "\r\nx-vorn-scheme: http", false},
-                                         SchemeRow{"not said", "", true}),
-                         [](const testing::TestParamInfo<SchemeRow>& info) {
-                             return test::testName(info.param.name);
-                         });
-
-struct ComebackRow {
-    std::string name;
-    std::string query;
-    std::string extra;  // further header lines
-    bool notice;
-};
-
-void PrintTo(const ComebackRow& row, std::ostream* out) {
-    *out << row.name;
-}
-
-class Comebacks : public testing::TestWithParam<ComebackRow> {};
-
-const std::string fromGate =
-    "\r\nReferer: http://forge.example:8080/.well-known/bramblegate/?difficulty=1&return=%2Fo";
-
-TEST_P(Comebacks, WithoutTheCookieFromTheGatesOwnPageGetTheNotice) {
-    ASSERT_TRUE(prepareSignatures());
-    GateUnderTest gate;
-    const ComebackRow& row = GetParam();
-    HttpResponse response = gate.page(row.query, "10.0.0.1", "0.0001220703125", row.extra);
-    ASSERT_EQ(response.status, 200);
-    const bool notice = response.body.find("did not keep the pass") != std::string::npos;
-    EXPECT_EQ(notice, row.notice) << response.body;
-    EXPECT_EQ(attribute(response.body, "nonce").empty(), row.notice);
-    const bool counted =
-        gate.metrics().find("vorn_gate_cookie_missing_total 1\n") != std::string::npos;
-    EXPECT_EQ(counted, row.notice);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, Comebacks,
-    testing::Values(
-        ComebackRow{"first visit", "return=%2Fo", "\r\nReferer: http://forge.example:8080/o",
-                    false},
-        ComebackRow{"no referer", "return=%2Fo", "", false},
-        ComebackRow{"back from the gate without the cookie", "return=%2Fo", fromGate, true},
-        ComebackRow{"back from the gate over https", "return=%2Fo",
-                    "\r\nReferer: https://forge.example:8080/.well-known/bramblegate/?return=%2Fo",
-                    true},
-        ComebackRow{"back with a cookie the agent refused", "return=%2Fo",
-                    fromGate + "\r\nCookie: bramble_pass=old.token.x", false},
-        ComebackRow{"the notice's try again link", "retry=1&return=%2Fo", fromGate, false},
-        ComebackRow{"from another site's gate", "return=%2Fo",
-                    "\r\nReferer: http://evil.example/.well-known/bramblegate/", false}),
-    [](const testing::TestParamInfo<ComebackRow>& info) {
-        return test::testName(info.param.name);
-    });
-
-TEST(CookieNotice, SaysWhyAndOffersHttpsOnlyOverPlainHttp) {
-    ASSERT_TRUE(prepareSignatures());
-    GateUnderTest gate;
-    const std::string plain = gate.page("return=%2Fo%3Fx%3D1", "10.0.0.1", "0.0001220703125",
-                                        fromGate + "\r\nx-vorn-scheme: http")
-                                  .body;
-    EXPECT_NE(plain.find("Cookies may be blocked for forge.example:8080"), std::string::npos);
-    EXPECT_NE(plain.find("<a href=\"https://forge.example/o?x=1\">"), std::string::npos) << plain;
-    EXPECT_NE(plain.find("<a href=\"/.well-known/bramblegate/?retry=1&amp;return=/o%3Fx%3D1\">"
-                         "Try again</a>"),
-              std::string::npos)
-        << plain;
-    const std::string secure = gate.page("return=%2Fo", "10.0.0.1", "0.0001220703125",
-                                         fromGate + "\r\nx-vorn-scheme: https")
-                                   .body;
-    EXPECT_NE(secure.find("Cookies may be blocked"), std::string::npos);
-    EXPECT_EQ(secure.find("https://"), std::string::npos) << secure;
-}
+        AnswerRow{.name = "good"}, AnswerRow{.name = "good without return", .fields = ""},
+        AnswerRow{.name = "good in the last second", .secondsLater = 299},
+        AnswerRow{.name = "good over https", .extra = "\r\nx-vorn-scheme: https"},
+        AnswerRow{.name = "good over plain http",
+                  .extra = "\r\nx-vorn-scheme: http",
+                  .cookie = "; Max-Age=600; Path=/; HttpOnly; SameSite=Lax"},
+        AnswerRow{.name = "good twice", .refusal = "replayed"},
+        AnswerRow{.name = "wrong", .refusal = "wrong_answer", .counter = "wrong"},
+        AnswerRow{.name = "too late", .refusal = "expired_nonce", .secondsLater = 300},
+        AnswerRow{.name = "another client", .refusal = "bad_nonce", .client = "10.0.0.2"},
+        AnswerRow{.name = "no nonce", .refusal = "bad_form", .nonce = false},
+        AnswerRow{.name = "counter not a number", .refusal = "bad_form", .counter = "12a"},
+        AnswerRow{
+            .name = "counter too long", .refusal = "bad_form", .counter = std::string(21, '1')},
+        AnswerRow{.name = "counter empty", .refusal = "bad_form", .counter = ""},
+        AnswerRow{.name = "open redirect",
+                  .refusal = "bad_return",
+                  .fields = "&return=https%3A%2F%2Fevil.example"},
+        AnswerRow{.name = "bad host", .refusal = "bad_host", .host = "a\"b"},
+        AnswerRow{.name = "no client", .refusal = "no_client", .client = ""}),
+    rowName);
 
 struct LimitStep {
     std::string client;
@@ -384,18 +333,19 @@ struct LimitRow {
     std::vector<LimitStep> steps;
 };
 
-void PrintTo(const LimitRow& row, std::ostream* out) {
-    *out << row.name;
-}
-
 class ClientLimitRows : public testing::TestWithParam<LimitRow> {};
 
-std::vector<LimitStep> fourPages(const std::string& client) {
-    return std::vector<LimitStep>(4, LimitStep{client, 0, false, 200});
+// `count` pages for `client`, the first `secondsLater` after the step before,
+// each answered with `status`.
+std::vector<LimitStep> pages(std::size_t count, int status, const std::string& client = "10.0.0.1",
+                             std::int64_t secondsLater = 0) {
+    std::vector<LimitStep> steps(count, LimitStep{client, 0, false, status});
+    steps.front().secondsLater = secondsLater;
+    return steps;
 }
 
-std::vector<LimitStep> then(std::vector<LimitStep> steps, std::initializer_list<LimitStep> more) {
-    steps.insert(steps.end(), more);
+std::vector<LimitStep> operator+(std::vector<LimitStep> steps, const std::vector<LimitStep>& more) {
+    steps.insert(steps.end(), more.begin(), more.end());
     return steps;
 }
 
@@ -416,36 +366,25 @@ TEST_P(ClientLimitRows, ApplyWhenThePageIsIssued) {
     }
 }
 
+const std::string net1 = "2001:db8:0:1::1";
+
 INSTANTIATE_TEST_SUITE_P(
     Rows, ClientLimitRows,
     testing::Values(
-        LimitRow{"four pages", fourPages("10.0.0.1")},
-        LimitRow{"a fifth page", then(fourPages("10.0.0.1"), {{"10.0.0.1", 0, false, 429}})},
-        LimitRow{"another address", then(fourPages("10.0.0.1"), {{"10.0.0.2", 0, false, 200}})},
-        LimitRow{"the same /64",
-                 then(fourPages("2001:db8:0:1::1"), {{"2001:db8:0:1:ffff::2", 0, false, 429}})},
-        LimitRow{"the next /64",
-                 then(fourPages("2001:db8:0:1::1"), {{"2001:db8:0:2::1", 0, false, 200}})},
-        LimitRow{"mapped ipv4 is ipv4",
-                 then(fourPages("10.0.0.1"), {{"::ffff:10.0.0.1", 0, false, 429}})},
+        LimitRow{"a fifth page", pages(4, 200) + pages(1, 429)},
+        LimitRow{"another address", pages(4, 200) + pages(1, 200, "10.0.0.2")},
+        LimitRow{"the same /64", pages(4, 200, net1) + pages(1, 429, "2001:db8:0:1:ffff::2")},
+        LimitRow{"the next /64", pages(4, 200, net1) + pages(1, 200, "2001:db8:0:2::1")},
+        LimitRow{"mapped ipv4 is ipv4", pages(4, 200) + pages(1, 429, "::ffff:10.0.0.1")},
         LimitRow{"one more after a quarter of the lifetime",
-                 then(fourPages("10.0.0.1"), {{"10.0.0.1", 74, false, 429},
-                                              {"10.0.0.1", 1, false, 200},
-                                              {"10.0.0.1", 0, false, 429}})},
+                 pages(4, 200) + pages(1, 429, "10.0.0.1", 74) + pages(1, 200, "10.0.0.1", 1) +
+                     pages(1, 429)},
         LimitRow{"all again after the lifetime",
-                 then(fourPages("10.0.0.1"), {{"10.0.0.1", 300, false, 200},
-                                              {"10.0.0.1", 0, false, 200},
-                                              {"10.0.0.1", 0, false, 200},
-                                              {"10.0.0.1", 0, false, 200},
-                                              {"10.0.0.1", 0, false, 429}})},
+                 pages(4, 200) + pages(4, 200, "10.0.0.1", 300) + pages(1, 429)},
         LimitRow{"an answer closes its challenge",
-                 {{"10.0.0.1", 0, false, 200},
-                  {"10.0.0.1", 0, false, 200},
-                  {"10.0.0.1", 0, false, 200},
-                  {"10.0.0.1", 0, true, 303},
-                  {"10.0.0.1", 0, false, 200},
-                  {"10.0.0.1", 0, false, 429}}}),
-    [](const testing::TestParamInfo<LimitRow>& info) { return test::testName(info.param.name); });
+                 pages(3, 200) + std::vector<LimitStep>{{"10.0.0.1", 0, true, 303}} +
+                     pages(1, 200) + pages(1, 429)}),
+    rowName);
 
 TEST(GateRoutes, AnswerTheHealthCheckAndNothingElse) {
     ASSERT_TRUE(prepareSignatures());

@@ -20,11 +20,11 @@ std::string text(const NonceText& nonce) {
 
 struct NonceRow {
     std::string name;
-    std::string client;                             // checked for
-    std::int64_t checkedAfter;                      // milliseconds after issue
+    std::string client;         // checked for
+    std::int64_t checkedAfter;  // milliseconds after issue
+    std::optional<GateFault> fault{};
     std::string (*reshape)(std::string) = nullptr;  // what the client made of the nonce
     std::int64_t bookStartedBefore = 0;             // first use of the book, ms before the issue
-    std::optional<GateFault> fault{};
 };
 
 void PrintTo(const NonceRow& row, std::ostream* out) {
@@ -60,21 +60,17 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         NonceRow{"at once", "10.0.0.1", 0},
         NonceRow{"last millisecond", "10.0.0.1", lifetime* second - 1},
-        NonceRow{"after the secret turned", "10.0.0.1", 60 * second, nullptr, 250 * second},
-        NonceRow{"at its lifetime", "10.0.0.1", lifetime* second, nullptr, 0,
-                 GateFault::ExpiredNonce},
-        NonceRow{"an hour later", "10.0.0.1", 3600 * second, nullptr, 0, GateFault::BadNonce},
-        NonceRow{"before it was issued", "10.0.0.1", -1, nullptr, 0, GateFault::BadNonce},
-        NonceRow{"another client", "10.0.0.2", 0, nullptr, 0, GateFault::BadNonce},
-        NonceRow{"a longer address", "10.0.0.10", 0, nullptr, 0, GateFault::BadNonce},
-        NonceRow{"no address", "", 0, nullptr, 0, GateFault::BadNonce},
-        NonceRow{"one character changed", "10.0.0.1", 0, flipLast, 0, GateFault::BadNonce},
-        NonceRow{"one character short", "10.0.0.1", 0, [](std::string n) { return n.substr(1); }, 0,
-                 GateFault::BadNonce},
-        NonceRow{"padded", "10.0.0.1", 0, [](std::string n) { return n + "=="; }, 0,
-                 GateFault::BadNonce},
-        NonceRow{"empty", "10.0.0.1", 0, [](std::string) { return std::string(); }, 0,
-                 GateFault::BadNonce}),
+        NonceRow{"after the secret turned", "10.0.0.1", 60 * second, {}, nullptr, 250 * second},
+        NonceRow{"at its lifetime", "10.0.0.1", lifetime* second, GateFault::ExpiredNonce},
+        NonceRow{"an hour later", "10.0.0.1", 3600 * second, GateFault::BadNonce},
+        NonceRow{"before it was issued", "10.0.0.1", -1, GateFault::BadNonce},
+        NonceRow{"another client", "10.0.0.2", 0, GateFault::BadNonce},
+        NonceRow{"a longer address", "10.0.0.10", 0, GateFault::BadNonce},
+        NonceRow{"one character changed", "10.0.0.1", 0, GateFault::BadNonce, flipLast},
+        NonceRow{"one character short", "10.0.0.1", 0, GateFault::BadNonce,
+                 [](std::string n) { return n.substr(1); }},
+        NonceRow{"padded", "10.0.0.1", 0, GateFault::BadNonce,
+                 [](std::string n) { return n + "=="; }}),
     [](const testing::TestParamInfo<NonceRow>& info) { return test::testName(info.param.name); });
 
 TEST(NonceBook, TwoBooksDoNotShareSecrets) {

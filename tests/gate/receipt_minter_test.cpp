@@ -2,11 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <string>
 
-#include "support/command.hpp"
-#include "support/temp_dir.hpp"
 #include "support/test_name.hpp"
 #include "token/receipt_checker.hpp"
 #include "token/signature.hpp"
@@ -107,37 +104,6 @@ TEST(ReceiptMinterKey, AReplacedKeySignsEveryReceiptAfterIt) {
     FixedText<64> kid;
     minter.writeKeyId(kid);
     EXPECT_EQ(kid.view(), "new");
-}
-
-TEST(ReceiptMinterCookie, IsSecureExactlyOverHttps) {
-    const ReceiptMinter minter(testKey("k1"), 600);
-    FixedText<256> secure;
-    minter.writeCookie(secure, "t.o.k", true);
-    EXPECT_EQ(secure.view(),
-              "bramble_pass=t.o.k; Max-Age=600; Path=/; Secure; HttpOnly; SameSite=Lax");
-    FixedText<256> plain;
-    minter.writeCookie(plain, "t.o.k", false);
-    EXPECT_EQ(plain.view(), "bramble_pass=t.o.k; Max-Age=600; Path=/; HttpOnly; SameSite=Lax");
-}
-
-// The operator's own check agrees, with a key file made by vorn-receipt.
-TEST(ReceiptMinterTool, ReceiptsPassTheToolsCheck) {
-    ASSERT_TRUE(prepareSignatures());
-    test::TempDir directory;
-    auto keygen =
-        test::runCommand({VORN_RECEIPT_TOOL, "keygen", "gate-1", "--out", directory.file("k")});
-    ASSERT_TRUE(keygen && keygen->status == 0);
-    std::ofstream(directory.file("keys")) << keygen->output;
-    auto key = readPrivateKeyFile(directory.file("k"));
-    ASSERT_TRUE(key);
-    const ReceiptMinter minter(*key, 600);
-    ReceiptText room{};
-    auto token = minter.mint("forge.example:8443", 0x1p-11, std::time(nullptr), room);
-    ASSERT_TRUE(token);
-    auto check = test::runCommand({VORN_RECEIPT_TOOL, "check", "--keys", directory.file("keys"),
-                                   "--host", "forge.example:8443", std::string(*token)});
-    ASSERT_TRUE(check);
-    EXPECT_EQ(check->output, "valid\n");
 }
 
 }  // namespace
